@@ -1,0 +1,34 @@
+// The per-user data folder (the Documents folder) and the editor's option file.
+#pragma once
+
+#include <string>
+
+#include <tinyxml2.h>
+
+namespace korvex {
+
+// The user's Documents folder in the console encoding, no trailing
+// separator; "" when unavailable.
+std::string documentsFolder();
+
+// Documents folder + "/Korvex/convert_info"; false when the folder is unavailable.
+bool buildSettingsBasePath(std::string& settingsBasePath);
+
+// The editor option file: "VtOption_v6.vtop", else "VtOption_v6_beta.vtop",
+// in the "/Vantrel/" folder of the Documents folder.
+class VTOptionReader {
+ public:
+  VTOptionReader();
+  virtual ~VTOptionReader() = default;
+
+  // Loads the option file (printing the "Load vtop : " progress lines); false
+  // only when the Documents folder is unavailable. A missing or malformed
+  // option file leaves `document` in its error state (built-in defaults).
+  bool loadEditorOptions();
+
+  std::string optionPath;
+  std::string betaOptionPath;
+  tinyxml2::XMLDocument document;
+};
+
+}  // namespace korvex

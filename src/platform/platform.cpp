@@ -1,0 +1,131 @@
+#include "platform/platform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace korvex::platform {
+namespace {
+
+std::string envValue(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+// Reads XDG_DOCUMENTS_DIR="..." from a user-dirs.dirs file, "$HOME" expanded.
+std::string xdgDocumentsDir(const std::string& file, const std::string& home) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {};
+  std::string line, found;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t p = line.find_first_not_of(" \t");
+    if (p == std::string::npos || line[p] == '#') continue;
+    const char key[] = "XDG_DOCUMENTS_DIR=";
+    if (line.compare(p, sizeof key - 1, key) != 0) continue;
+    std::string value = line.substr(p + sizeof key - 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    if (value.compare(0, 5, "$HOME") == 0) value = home + value.substr(5);
+    found = value;  // the last assignment wins, as in a shell
+  }
+  while (found.size() > 1 && found.back() == '/') found.pop_back();
+  return found;
+}
+
+}  // namespace
+
+std::string documentsFolderPath() {
+  std::string home = envValue("HOME");
+  if (home.empty()) return {};
+  std::string config = envValue("XDG_CONFIG_HOME");
+  if (config.empty()) config = home + "/.config";
+  std::string xdg = xdgDocumentsDir(config + "/user-dirs.dirs", home);
+  if (!xdg.empty()) return xdg;
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return home + "/Documents";
+}
+
+bool consoleUsesShiftJis() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  std::string locale = name ? name : "";
+  size_t dot = locale.find('.');
+  if (dot == std::string::npos) return false;
+  std::string codeset;
+  for (size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i)
+    codeset += static_cast<char>(std::toupper(static_cast<unsigned char>(locale[i])));
+  return codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" ||
+         codeset == "WINDOWS-31J" || codeset == "SHIFTJIS";
+}
+
+void setupProcessLocale() {
+  if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C");
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+void writeConsole(const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  std::fflush(stderr);
+}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+bool AtomicFileWriter::open(const std::string& targetPath) {
+  discard();
+  targetPath_ = targetPath;
+  tempPath_ = targetPath + ".korvex-XXXXXX";
+  int fd = ::mkstemp(tempPath_.data());
+  if (fd < 0) {
+    tempPath_.clear();
+    return false;
+  }
+  file_ = ::fdopen(fd, "wb");
+  if (!file_) {
+    ::close(fd);
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    return false;
+  }
+  // mkstemp creates the file 0600; an output file gets the usual mode.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  return true;
+}
+
+bool AtomicFileWriter::commit() {
+  if (!file_) return false;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+  ok = (std::fclose(file_) == 0) && ok;
+  file_ = nullptr;
+  if (ok) ok = std::rename(tempPath_.c_str(), targetPath_.c_str()) == 0;
+  if (!ok) ::unlink(tempPath_.c_str());
+  tempPath_.clear();
+  return ok;
+}
+
+void AtomicFileWriter::discard() {
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes) {
+  AtomicFileWriter writer;
+  if (!writer.open(path)) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), writer.file()) != bytes.size())
+    return false;
+  return writer.commit();
+}
+
+}  // namespace korvex::platform

@@ -1,0 +1,57 @@
+// The one place where Korvex meets the operating system: the user's
+// Documents folder, the console encoding, locale set-up, and files that are
+// replaced atomically. A port to another system swaps this file's .cpp.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace korvex::platform {
+
+// The user's Documents folder without a trailing separator, or "" when it
+// cannot be found. XDG_DOCUMENTS_DIR from $XDG_CONFIG_HOME/user-dirs.dirs
+// (default $HOME/.config/user-dirs.dirs, "$HOME" expanded) when that file
+// sets it, else $HOME/Documents. Empty when HOME is unset or empty. The
+// folder need not exist.
+std::string documentsFolderPath();
+
+// True when the user's locale names a Shift_JIS codeset (SHIFT_JIS, SJIS,
+// CP932, WINDOWS-31J); the console then takes Shift_JIS, otherwise UTF-8.
+bool consoleUsesShiftJis();
+
+// Locale set-up at start-up: LC_CTYPE from the user's environment,
+// LC_NUMERIC stays "C" so "%f" always prints a decimal point.
+void setupProcessLocale();
+
+// Writes bytes to standard error and flushes.
+void writeConsole(const std::string& bytes);
+
+// A file written beside its target and renamed over it on commit(), so a
+// failed or interrupted write never leaves a half-written target. The
+// temporary file is removed when the writer is destroyed without commit.
+class AtomicFileWriter {
+ public:
+  AtomicFileWriter() = default;
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Opens a temporary file in the target's folder; false when it cannot.
+  bool open(const std::string& targetPath);
+  // The open temporary file, or null.
+  std::FILE* file() const { return file_; }
+  // Flushes, closes and renames the temporary file over the target.
+  bool commit();
+
+ private:
+  void discard();
+  std::FILE* file_ = nullptr;
+  std::string targetPath_;
+  std::string tempPath_;
+};
+
+// Writes the whole of `bytes` to `path` atomically; false on any failure
+// (the previous file, if any, is then untouched).
+bool writeFileAtomically(const std::string& path, const std::string& bytes);
+
+}  // namespace korvex::platform
