@@ -8,5 +8,4 @@ void ImageBuffer::resize(int32_t w, int32_t h) {
   pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
 }
 bool read_png(ImageBuffer&, const std::string&) { return false; }
-bool write_png(const uint8_t*, int32_t, int32_t, const std::string&) { return false; }
 }  // namespace korvex
