@@ -49,9 +49,11 @@ struct PsdRecord {
 struct PsdOptions {
   int32_t width = 0, height = 0;
   int depth = 8;                 // 8, 16 or 32 (1 only with no layers)
-  int colorMode = 3;             // 3 RGB, 1 Grayscale, 4 CMYK
+  int colorMode = 3;             // 3 RGB, 1 Grayscale (the red component), 4 CMYK (no black ink), 0 Bitmap
   PsdCompression compression = PsdCompression::kRle;  // every layer channel
-  bool withMergedImage = true;   // a merged image composed of the visible pixel layers over white
+  // A merged image composed of the visible pixel layers (normal mode, with
+  // opacity) over white; false writes an all-white merged image.
+  bool withMergedImage = true;
 };
 
 // A pixel layer filled with one colour.
