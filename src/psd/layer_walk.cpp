@@ -1,6 +1,212 @@
+// The layer walk.
+//
+// The records are visited once, lowest first. A depth counter follows the
+// groups: a section divider named "</Layer group>" or "</Layer set>" opens a
+// group (depth + 1), a group header closes it (depth - 1). At depth 0:
+// - a pixel layer becomes a cell with its own pixels at its own canvas
+//   position, unless it is hidden or its name holds "@" (a " skip (" line)
+//   or it has exactly three channels (the background layer: no line);
+// - a group header that takes the depth back to 0 becomes one cell holding
+//   the composite of every record pending since the last top-level group, as
+//   a whole-canvas bitmap at (0, 0), unless the header is hidden or its name
+//   holds "@".
+// Records inside groups, dividers with other names and fill or adjustment
+// layers at any depth wait in the pending list; fill layers below a group are
+// therefore composited into it, and those above the last group are dropped.
+// A header met at depth 0 (a damaged file) takes the depth to -1 and makes
+// nothing. Cells are listed topmost first; their names are the legacy names
+// decoded from Shift_JIS with every "." turned into "_".
+//
+// A group cell stores only the visible bounding box of its composite (see
+// CellImage), so a document with many groups on a large canvas keeps one
+// small buffer per group beside one reused working canvas.
 #include "psd/layer_walk.h"
 
+#include <algorithm>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "text/encoding.h"
+#include "text/messages.h"
+
 namespace korvex {
-// Stub: replaced by the layer walk.
-ExtractStatus extractPsdCells(const std::string&, CellTable&, std::string*) { return ExtractStatus::kLoadFailed; }
+
+namespace {
+
+struct StagedCell {
+  std::string name;  // UTF-8, before the "." replacement
+  std::unique_ptr<CellImage> cell;
+};
+
+// The legacy name as the C string it is stored as: up to its first zero byte.
+std::string rawName(const psd::LayerRecord& record) {
+  return std::string(record.layerName.c_str());
+}
+
+bool isGroupDivider(const std::string& raw) {
+  return raw == "</Layer group>" || raw == "</Layer set>";
+}
+
+std::string cellName(std::string name) {
+  for (char& c : name)
+    if (c == '.') c = '_';
+  return name;
+}
+
+std::unique_ptr<CellImage> layerCell(const psd::LayerRecord& record) {
+  auto cell = std::make_unique<CellImage>();
+  cell->pixels = record.pixels();
+  cell->width = record.width;
+  cell->height = record.height;
+  cell->stride = record.width * 4;
+  cell->canvasX = record.left;
+  cell->canvasY = record.top;
+  if (cell->pixels) {
+    cell->boxWidth = record.width;
+    cell->boxHeight = record.height;
+  }
+  return cell;
+}
+
+// A whole-canvas cell at (0, 0) holding the visible bounding box of the
+// compositor's canvas inside `touched`. False when the box cannot be stored.
+bool groupCell(const psd::Document& document, const psd::Compositor& compositor, const psd::Box& touched,
+               std::vector<std::shared_ptr<const void>>& owners, std::unique_ptr<CellImage>& cell) {
+  cell = std::make_unique<CellImage>();
+  cell->width = document.width;
+  cell->height = document.height;
+  cell->stride = document.width * 4;
+
+  const uint32_t* canvas = compositor.canvas();
+  const size_t canvasWidth = static_cast<size_t>(document.width);
+  psd::Box visible{touched.right, touched.bottom, touched.left, touched.top};
+  for (int32_t y = touched.top; y < touched.bottom; ++y) {
+    const uint32_t* row = canvas + static_cast<size_t>(y) * canvasWidth;
+    for (int32_t x = touched.left; x < touched.right; ++x) {
+      if (row[x] < 0x01000000u) continue;
+      if (x < visible.left) visible.left = x;
+      if (x >= visible.right) visible.right = x + 1;
+      if (y < visible.top) visible.top = y;
+      visible.bottom = y + 1;
+    }
+  }
+  if (visible.empty()) return true;
+
+  const size_t boxWidth = static_cast<size_t>(visible.right - visible.left);
+  const size_t boxHeight = static_cast<size_t>(visible.bottom - visible.top);
+  std::shared_ptr<uint32_t[]> box(new (std::nothrow) uint32_t[boxWidth * boxHeight]);
+  if (!box) return false;
+  for (size_t y = 0; y < boxHeight; ++y) {
+    const uint32_t* source = canvas + (static_cast<size_t>(visible.top) + y) * canvasWidth + visible.left;
+    std::copy(source, source + boxWidth, box.get() + y * boxWidth);
+  }
+  cell->pixels = box.get();
+  cell->stride = static_cast<int32_t>(boxWidth * 4);
+  cell->boxLeft = visible.left;
+  cell->boxTop = visible.top;
+  cell->boxWidth = static_cast<int32_t>(boxWidth);
+  cell->boxHeight = static_cast<int32_t>(boxHeight);
+  owners.push_back(std::move(box));
+  return true;
+}
+
+void printTooManyCells() {
+  printLine("error: the document has more than " + std::to_string(kMaxCells) +
+            " visible top-level layers and groups; Korvex takes at most " + std::to_string(kMaxCells) +
+            " cells.");
+}
+
+}  // namespace
+
+ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table) {
+  const psd::Document& doc = *document;
+  psd::Compositor compositor(doc);
+  // Group buffers go here first and reach the table only on success.
+  std::vector<std::shared_ptr<const void>> groupBuffers;
+  std::vector<StagedCell> staged;
+  std::vector<const psd::LayerRecord*> pending;
+  int32_t depth = 0;
+
+  for (const psd::LayerRecord& record : doc.layerRecords) {
+    const std::string raw = rawName(record);
+    switch (record.layerType) {
+      case psd::kLayerNormal: {
+        if (depth > 0) {
+          pending.push_back(&record);
+          break;
+        }
+        if (record.numberOfChannels == 3) break;
+        const std::string name = sjisToUtf8(raw);
+        if (!record.visible || name.find('@') != std::string::npos) {
+          printLine(" skip (" + sjisToConsole(raw) + ")");
+          break;
+        }
+        if (staged.size() >= static_cast<size_t>(kMaxCells)) {
+          printTooManyCells();
+          return ExtractStatus::kTooManyCells;
+        }
+        printLine(" read (" + sjisToConsole(raw) + ")");
+        staged.push_back({name, layerCell(record)});
+        break;
+      }
+      case psd::kLayerSectionDivider:
+        if (isGroupDivider(raw)) ++depth;
+        else pending.push_back(&record);
+        break;
+      case psd::kLayerGroupHeader: {
+        if (--depth != 0) break;
+        const std::string name = sjisToUtf8(raw);
+        // A group that makes no cell needs no composite.
+        if (!record.visible || name.find('@') != std::string::npos) {
+          printLine(" skip (" + sjisToConsole(raw) + ")");
+          pending.clear();
+          break;
+        }
+        if (staged.size() >= static_cast<size_t>(kMaxCells)) {
+          printTooManyCells();
+          return ExtractStatus::kTooManyCells;
+        }
+        psd::Box touched;
+        std::unique_ptr<CellImage> cell;
+        const bool composited = compositor.composite(pending, touched);
+        const bool stored = composited && groupCell(doc, compositor, touched, groupBuffers, cell);
+        compositor.clear(touched);
+        if (!stored) {
+          printLine("error: not enough memory to composite the group " + sjisToConsole(raw) + ".");
+          return ExtractStatus::kCompositeFailed;
+        }
+        printLine(" read (" + sjisToConsole(raw) + ")");
+        staged.push_back({name, std::move(cell)});
+        pending.clear();
+        break;
+      }
+      default:  // fill and adjustment layers
+        pending.push_back(&record);
+        break;
+    }
+  }
+
+  for (auto it = staged.rbegin(); it != staged.rend(); ++it) {
+    table.cellNames.push_back(cellName(std::move(it->name)));
+    table.cellFileNames.emplace_back();
+    table.cells.push_back(std::move(it->cell));
+  }
+  table.canvasHalfWidth = doc.width / 2;
+  table.canvasHalfHeight = doc.height / 2;
+  for (auto& owner : groupBuffers) table.pixelOwners.push_back(std::move(owner));
+  table.pixelOwners.push_back(std::move(document));
+  return ExtractStatus::kOk;
+}
+
+ExtractStatus extractPsdCells(const std::string& path, CellTable& table, std::string* reason) {
+  auto document = std::make_shared<psd::Document>();
+  std::string error;
+  if (!psd::loadDocument(path, *document, error)) {
+    if (reason) *reason = error;
+    return ExtractStatus::kLoadFailed;
+  }
+  return extractCells(std::move(document), table);
+}
+
 }  // namespace korvex

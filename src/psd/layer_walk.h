@@ -1,9 +1,11 @@
 // The layer walk: visible top-level layers and groups of a PSD become cells.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "image/cell_image.h"
+#include "psd/psd.h"
 
 namespace korvex {
 
@@ -18,5 +20,10 @@ enum class ExtractStatus {
 // printing " read (" / " skip (" lines. `reason` receives the loader's
 // error on kLoadFailed.
 ExtractStatus extractPsdCells(const std::string& path, CellTable& table, std::string* reason = nullptr);
+
+// The walk itself, on a loaded document: appends its cells to `table` and
+// keeps `document` alive through table.pixelOwners. On any status but kOk
+// the table is unchanged.
+ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table);
 
 }  // namespace korvex
