@@ -39,9 +39,17 @@ struct PrevCellMap {
   std::vector<PackedCell> prevPackedCells;
 };
 
-// Reads the cell map at `cellMapPath` into `prev`, matching its cells against
-// `newCells`. A missing or malformed XML file imports nothing and is no
-// error. False, with a message printed, when the map cannot be trusted.
+// Replaces `prev` with the cell map at `cellMapPath`, its cells matched
+// against `newCells`. A file that is missing or not well-formed XML imports
+// nothing (hasPrevCellMap false) and is no error. False, with a message
+// printed and `prev` left empty, when a cell's size cannot be read: its mesh
+// points could not be carried over.
+//
+// After the import, prevPackedCells[i].kind is 0 when a new cell has the
+// name of old cell i, 4 when an earlier old cell had the same position
+// (an alias, listed in that cell's aliasNames), else 1 (a placeholder is
+// needed). Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
+// for the old cell size w x h. At most kMaxCells cells are imported.
 bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
                        PrevCellMap& prev);
 
