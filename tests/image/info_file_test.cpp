@@ -1,0 +1,147 @@
+// The image information file: tokens, lines, failures and the cells it makes.
+#include "image/info_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "image/png.h"
+#include "support/temp_dir.h"
+
+namespace korvex {
+namespace {
+
+using test::TempDir;
+
+// A width x height PNG whose pixel (x, y) is 0xFF00yyxx.
+void writeImage(const std::string& path, int32_t width, int32_t height) {
+  ImageBuffer image;
+  image.resize(width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[3] = 0xFF;
+    }
+  ASSERT_TRUE(write_png(image, path));
+}
+
+struct InfoRun {
+  int result = -1;
+  std::string printed;
+};
+
+InfoRun readInfo(const TempDir& dir, const std::string& contents, CellTable& table) {
+  test::writeFile(dir.file("cells.txt"), contents);
+  testing::internal::CaptureStderr();
+  InfoRun run;
+  run.result = readImageInfoFile(dir.file("cells.txt"), dir.path() + "/", table);
+  run.printed = testing::internal::GetCapturedStderr();
+  return run;
+}
+
+TEST(InfoFile, TokensBecomeCellsInFileOrder) {
+  TempDir dir;
+  writeImage(dir.file("a.png"), 64, 32);
+  writeImage(dir.file("b.png"), 10, 9);
+  writeImage(dir.file("abc"), 3, 3);
+  CellTable table;
+  // Several tokens on a line, text after the last "#" ignored, CR LF line ends.
+  const InfoRun run = readInfo(dir, "a.png#b.png#ignored\r\nabc#\r\n", table);
+  ASSERT_EQ(run.result, 0);
+  EXPECT_EQ(run.printed, "read image : " + dir.file("a.png") + "\nOK!\n" +  //
+                             "read image : " + dir.file("b.png") + "\nOK!\n" +   //
+                             "read image : " + dir.file("abc") + "\nOK!\n");
+  ASSERT_EQ(table.cellCount(), 3);
+  EXPECT_EQ(table.cellNames, (std::vector<std::string>{"a", "b", "abc"}));
+  EXPECT_EQ(table.cellFileNames, (std::vector<std::string>{"a.png", "b.png", "abc"}));
+  // The halves describe the last image read.
+  EXPECT_EQ(table.canvasHalfWidth, 1);
+  EXPECT_EQ(table.canvasHalfHeight, 1);
+
+  const CellImage& b = *table.cells[1];
+  EXPECT_EQ(b.width, 10);
+  EXPECT_EQ(b.height, 9);
+  EXPECT_EQ(b.stride, 40);
+  EXPECT_EQ(b.canvasX, 0);
+  EXPECT_EQ(b.canvasY, 0);
+  EXPECT_EQ(b.priority, 0);
+  EXPECT_EQ(b.pixelAt(7, 5), 0xFF000507u);
+  EXPECT_EQ(b.pixelAt(10, 0), 0u);
+}
+
+TEST(InfoFile, HalvesFollowTheLastImage) {
+  TempDir dir;
+  writeImage(dir.file("big.png"), 64, 32);
+  writeImage(dir.file("small.png"), 10, 9);
+  CellTable table;
+  ASSERT_EQ(readInfo(dir, "big.png#\nsmall.png#", table).result, 0);
+  EXPECT_EQ(table.canvasHalfWidth, 5);
+  EXPECT_EQ(table.canvasHalfHeight, 4);
+}
+
+TEST(InfoFile, LineWithoutHashFailsAfterEarlierCells) {
+  TempDir dir;
+  writeImage(dir.file("a.png"), 2, 2);
+  CellTable table;
+  // A trailing empty line is a line without "#".
+  const InfoRun run = readInfo(dir, "a.png#\n\n", table);
+  EXPECT_EQ(run.result, 2);
+  EXPECT_EQ(table.cellNames, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(run.printed.rfind("read image : " + dir.file("a.png") + "\nOK!\n", 0), 0u);
+}
+
+TEST(InfoFile, UnreadableImagesStopTheReader) {
+  TempDir dir;
+  writeImage(dir.file("a.png"), 2, 2);
+  test::writeFile(dir.file("bad.png"), "not a png");
+  {
+    // Two "#" in a row: the empty token names the folder itself.
+    CellTable table;
+    const InfoRun run = readInfo(dir, "a.png##\n", table);
+    EXPECT_EQ(run.result, 3);
+    EXPECT_NE(run.printed.find("read image : " + dir.path() + "/\nerror: " + dir.path() +
+                               "/ is not a PNG.\nERROR\n"),
+              std::string::npos);
+    EXPECT_EQ(table.cellCount(), 1);
+    EXPECT_EQ(table.cells.size(), 1u);
+  }
+  {
+    CellTable table;
+    const InfoRun run = readInfo(dir, "bad.png#a.png#\n", table);
+    EXPECT_EQ(run.result, 3);
+    EXPECT_EQ(run.printed, "read image : " + dir.file("bad.png") + "\nerror: " + dir.file("bad.png") +
+                               " is not a PNG.\nERROR\n");
+    EXPECT_EQ(table.cellCount(), 0);
+  }
+}
+
+TEST(InfoFile, MissingFileFailsWithOne) {
+  TempDir dir;
+  CellTable table;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(readImageInfoFile(dir.file("none.txt"), dir.path() + "/", table), 1);
+  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+  EXPECT_EQ(table.cellCount(), 0);
+}
+
+TEST(InfoFile, MoreThanTheTableHoldsIsRefused) {
+  TempDir dir;
+  writeImage(dir.file("p.png"), 1, 1);
+  std::string contents;
+  for (int i = 0; i < kMaxCells; ++i) contents += "p.png#";
+  CellTable table;
+  ASSERT_EQ(readInfo(dir, contents + "\n", table).result, 0);
+  EXPECT_EQ(table.cellCount(), kMaxCells);
+
+  CellTable over;
+  const InfoRun run = readInfo(dir, contents + "\np.png#\n", over);
+  EXPECT_EQ(run.result, 4);
+  EXPECT_EQ(over.cellCount(), kMaxCells);
+  EXPECT_EQ(over.cells.size(), static_cast<size_t>(kMaxCells));
+  EXPECT_NE(run.printed.find("more than 1024 images"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvex
