@@ -1,8 +1,150 @@
 #include "app/convert.h"
 
+#include <cstdio>
+#include <memory>
+
+#include "config/user_folder.h"
+#include "documents/documents.h"
+#include "image/info_file.h"
+#include "platform/platform.h"
+#include "psd/layer_walk.h"
+#include "text/cell_names.h"
+#include "text/encoding.h"
+#include "text/messages.h"
+
 namespace korvex {
-// Stub: replaced by the driver.
-bool ConvertToVT::runConversion(int, const char* const[]) { return false; }
-void ConvertToVT::setInputPath(const std::string&) {}
-int runKorvex(int argc, const char* const[]) { return argc <= 1 ? 255 : 1; }
+
+bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
+  prev = PrevCellMap{};
+  cellTable = CellTable{};
+
+  if (parseOptions(settings, argc, argv)) {
+    printLine("exec from  args \n arg num = " + std::to_string(argc));
+    setInputPath(settings.inputfile);
+  } else {
+    printLine("exec load json \n");
+    setInputPath(argc > 1 ? argv[1] : "");
+    if (!readSettingsFiles()) return false;
+  }
+
+  if (settings.texture_padding_shape + settings.inner_padding <= 1) printMessage("WARNING_0001");
+
+  if (!extractCells()) return false;
+  if (!validateCellNames(cellTable.cellNames)) return false;
+  assignPriorities();
+  deriveOutputPaths();
+  detectExistingOutputs();
+  if (!PackCells(settings, cellTable, prev, cellMapPath, texturePath, texturePack)) return false;
+  return writeDocuments();
+}
+
+bool ConvertToVT::readSettingsFiles() {
+  // No Documents folder: nowhere to look, and nothing to say.
+  if (!buildSettingsBasePath(settingsBasePath)) return false;
+  // A non-empty "outputname" in the JSON file replaces the name derived from
+  // the input path; the derived name is already in the console encoding.
+  const std::string derivedName = std::move(settings.outputname);
+  settings.outputname.clear();
+  if (settings.readJsonSettings(settingsBasePath + ".json")) {
+    // The file's texts are UTF-8; paths and names live in the console encoding.
+    settings.outputpath = utf8ToConsole(settings.outputpath);
+    settings.outputname = settings.outputname.empty() ? derivedName : utf8ToConsole(settings.outputname);
+    return true;
+  }
+  settings.outputname = derivedName;
+  printMessage("ERROT_0010");
+  if (settings.readTextSettings(settingsBasePath)) return true;
+  printMessage("ERROT_0011");
+  return false;
+}
+
+void ConvertToVT::setInputPath(const std::string& path) {
+  inputPath = path;
+  isPsdInput = path.size() > 3 && path.find(".psd") != std::string::npos;
+
+  size_t slash = path.find_last_of("/\\");
+  size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = path.rfind('.');
+  size_t nameEnd = (dot == std::string::npos || dot < nameStart) ? path.size() : dot;
+  if (settings.outputname.empty()) settings.outputname = path.substr(nameStart, nameEnd - nameStart);
+
+  inputDir = path.substr(0, nameStart);
+  if (settings.outputpath.empty()) settings.outputpath = inputDir;
+}
+
+bool ConvertToVT::extractCells() {
+  if (isPsdInput) {
+    switch (extractPsdCells(inputPath, cellTable)) {
+      case ExtractStatus::kOk: return true;
+      case ExtractStatus::kLoadFailed: printMessage("ERROR_0003", inputPath.c_str()); return false;
+      case ExtractStatus::kTooManyCells:
+      case ExtractStatus::kCompositeFailed: return false;  // the walk printed its message
+    }
+    return false;
+  }
+  return readImageInfoFile(inputPath, inputDir, cellTable) == 0;
+}
+
+void ConvertToVT::assignPriorities() {
+  const int32_t step = settings.add_priority;
+  if (step == 0) return;
+  int32_t sum = 0;
+  for (int32_t i = cellTable.cellCount() - 1; i >= 0; --i) {
+    const std::string& name = cellTable.cellNames[static_cast<size_t>(i)];
+    bool sharesNext = name == "root" || (!name.empty() && name[0] == '+');
+    // Wraps like the editor's 32-bit priorities rather than overflowing.
+    if (!sharesNext) sum = static_cast<int32_t>(static_cast<uint32_t>(sum) + static_cast<uint32_t>(step));
+    auto& cell = cellTable.cells[static_cast<size_t>(i)];
+    if (cell) cell->priority = sum;
+  }
+}
+
+void ConvertToVT::deriveOutputPaths() {
+  const std::string base = settings.outputpath + settings.outputname;
+  texturePath = base + ".png";
+  projectPath = base + ".vtpj";
+  cellMapPath = base + ".vtce";
+  animePackPath = base + ".vtae";
+}
+
+void ConvertToVT::detectExistingOutputs() {
+  keepExistingAnimePack = false;
+  keepExistingProject = false;
+  if (platform::isRegularFile(animePackPath) &&
+      animePackDocument.LoadFile(animePackPath.c_str()) == tinyxml2::XML_SUCCESS && !settings.is_overwrite)
+    keepExistingAnimePack = true;
+  // A project file that merely exists is enough; its contents are not read.
+  if (std::FILE* project = std::fopen(projectPath.c_str(), "rb")) {
+    std::fclose(project);
+    if (!settings.is_overwrite) keepExistingProject = true;
+  }
+}
+
+bool ConvertToVT::writeDocuments() {
+  VTOptionReader reader;
+  if (!reader.loadEditorOptions()) return false;  // no Documents folder: stop silently
+  // Each writer prints its own message when its document cannot be made or
+  // saved; the conversion then fails and no later success is reported.
+  if (!writeCellMap(cellMapPath, settings, cellTable, texturePack, prev, reader)) return false;
+  if (!writeAnimePack(animePackPath, settings, cellTable, texturePack, keepExistingAnimePack, reader))
+    return false;
+  if (!keepExistingProject && settings.is_vtpjoutput) {
+    if (!writeProject(projectPath, settings.outputname, reader.document)) return false;
+    printMessage("INFO_0005");
+  }
+  return true;
+}
+
+int runKorvex(int argc, const char* const argv[]) {
+  if (argc <= 1) return 255;
+  platform::setupProcessLocale();
+  loadMessageCatalogue();
+  auto converter = std::make_unique<ConvertToVT>();
+  printLine("Korvex CUI Ver2.4.4");
+  for (int i = 0; i < argc; ++i) printLine(argv[i]);
+  bool ok = converter->runConversion(argc, argv);
+  converter.reset();
+  return ok ? 0 : 1;
+}
+
 }  // namespace korvex

@@ -37,15 +37,31 @@ struct ConversionSettings {
   bool json = false;
   std::string errorText;
 
-  // Reads the JSON settings file at `path`; false (errorText set, the reason
-  // and path printed) when it cannot be read, parsed, or has the wrong shape.
+  // Reads the JSON settings file at `path` ("\\" read as "/"). False, with
+  // errorText set and errorText + path printed, when the file cannot be read,
+  // is not valid JSON, is not an object, or lacks a key or holds one of the
+  // wrong type; the record is then untouched. The values of "outputpath" and
+  // "outputname" are stored as found (UTF-8).
   bool readJsonSettings(const std::string& path);
-  // Reads the text settings file at `path`; false only when it cannot be opened.
+  // Reads the text settings file at `path`: the output folder on the first
+  // line, then seventeen words. False only when it cannot be opened.
   bool readTextSettings(const std::string& path);
 };
 
+// The text-to-value rules of the options and the text settings file.
+// Number: leading white space, an optional sign, decimal digits up to the
+// first other character; no digits gives 0; values beyond int32 saturate.
+int32_t parseNumber(const std::string& text);
+// Boolean: exactly "TRUE" or "true" is true, anything else false.
+bool parseBoolean(const std::string& text);
+// Sort mode: "RECTMAX"/"rectmax" 1, "WMAX"/"wmax" 2, "HMAX"/"hmax" 3, else 0.
+int32_t parseSortMode(const std::string& text);
+
 // Reads option/value pairs (argv[0] is the program path). True = command-line
 // mode with `settings` filled; false = settings-file mode, `settings` untouched.
+// Names are read at odd positions, each followed by its value; a final name
+// without a value is ignored. A non-empty outputpath gets a "/" appended, and
+// "\\" becomes "/" in outputpath and inputfile.
 bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[]);
 
 }  // namespace korvex

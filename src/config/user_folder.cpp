@@ -1,11 +1,52 @@
 #include "config/user_folder.h"
 
 #include "platform/platform.h"
+#include "text/messages.h"
 
 namespace korvex {
-// Stub: replaced by the config module's implementation.
+namespace {
+
+bool loadOptionFile(tinyxml2::XMLDocument& document, const std::string& path) {
+  if (!platform::isRegularFile(path)) {
+    document.Parse("", 0);  // leaves the document empty and in error, as a missing file would
+    return false;
+  }
+  return document.LoadFile(path.c_str()) == tinyxml2::XML_SUCCESS;
+}
+
+}  // namespace
+
 std::string documentsFolder() { return platform::documentsFolderPath(); }
-bool buildSettingsBasePath(std::string&) { return false; }
+
+bool buildSettingsBasePath(std::string& settingsBasePath) {
+  std::string documents = documentsFolder();
+  if (documents.empty()) return false;
+  settingsBasePath = documents + "/Korvex/" + "convert_info";
+  return true;
+}
+
 VTOptionReader::VTOptionReader() : document(true, tinyxml2::PRESERVE_WHITESPACE) {}
-bool VTOptionReader::loadEditorOptions() { return false; }
+
+bool VTOptionReader::loadEditorOptions() {
+  std::string documents = documentsFolder();
+  if (documents.empty()) return false;
+  optionPath = documents + "/Vantrel/VtOption_v6.vtop";
+  betaOptionPath = documents + "/Vantrel/VtOption_v6_beta.vtop";
+
+  printLine("Load vtop : " + optionPath);
+  if (loadOptionFile(document, optionPath)) {
+    printLine("Project setting Load vtop : " + optionPath);
+    return true;
+  }
+  printLine("Load vtop_beta : " + betaOptionPath);
+  if (loadOptionFile(document, betaOptionPath)) {
+    printLine("Project setting Load vtop_beta : " + betaOptionPath);
+    return true;
+  }
+  // Neither file loaded: the document keeps its error and the templates use
+  // their built-in defaults.
+  printLine("Project setting Load Tool Default ");
+  return true;
+}
+
 }  // namespace korvex

@@ -38,6 +38,21 @@ std::string xdgDocumentsDir(const std::string& file, const std::string& home) {
   return found;
 }
 
+// The codeset of a locale name such as "ja_JP.SJIS@euro", upper-cased.
+std::string codesetOf(const std::string& locale) {
+  size_t dot = locale.find('.');
+  if (dot == std::string::npos) return {};
+  std::string codeset;
+  for (size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i)
+    codeset += static_cast<char>(std::toupper(static_cast<unsigned char>(locale[i])));
+  return codeset;
+}
+
+bool isShiftJisCodeset(const std::string& codeset) {
+  return codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" ||
+         codeset == "WINDOWS-31J" || codeset == "SHIFTJIS";
+}
+
 }  // namespace
 
 std::string documentsFolderPath() {
@@ -52,20 +67,24 @@ std::string documentsFolderPath() {
 }
 
 bool consoleUsesShiftJis() {
-  const char* name = std::setlocale(LC_CTYPE, nullptr);
-  std::string locale = name ? name : "";
-  size_t dot = locale.find('.');
-  if (dot == std::string::npos) return false;
-  std::string codeset;
-  for (size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i)
-    codeset += static_cast<char>(std::toupper(static_cast<unsigned char>(locale[i])));
-  return codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" ||
-         codeset == "WINDOWS-31J" || codeset == "SHIFTJIS";
+  // The user's locale name for character types, found as setlocale(LC_CTYPE,
+  // "") finds it (LC_ALL, then LC_CTYPE, then LANG), so the console follows
+  // the user's choice even where that locale is not installed.
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    std::string locale = envValue(name);
+    if (!locale.empty()) return isShiftJisCodeset(codesetOf(locale));
+  }
+  return false;
 }
 
 void setupProcessLocale() {
   if (!std::setlocale(LC_CTYPE, "")) std::setlocale(LC_CTYPE, "C");
   std::setlocale(LC_NUMERIC, "C");
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 void writeConsole(const std::string& bytes) {

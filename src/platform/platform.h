@@ -15,13 +15,18 @@ namespace korvex::platform {
 // folder need not exist.
 std::string documentsFolderPath();
 
-// True when the user's locale names a Shift_JIS codeset (SHIFT_JIS, SJIS,
-// CP932, WINDOWS-31J); the console then takes Shift_JIS, otherwise UTF-8.
+// True when the user's locale (LC_ALL, else LC_CTYPE, else LANG) names a
+// Shift_JIS codeset (SHIFT_JIS, SJIS, CP932, WINDOWS-31J), installed or not;
+// the console then takes Shift_JIS, otherwise UTF-8 (also under C or POSIX).
 bool consoleUsesShiftJis();
 
 // Locale set-up at start-up: LC_CTYPE from the user's environment,
 // LC_NUMERIC stays "C" so "%f" always prints a decimal point.
 void setupProcessLocale();
+
+// True when `path` names an existing regular file (not a folder, device or
+// pipe), so a reader never mistakes a folder for a document.
+bool isRegularFile(const std::string& path);
 
 // Writes bytes to standard error and flushes.
 void writeConsole(const std::string& bytes);
