@@ -1,6 +1,9 @@
 // The three editor documents: cell map (.vtce), animation pack (.vtae) and
-// project (.vtpj). Each is replaced atomically; false (with a message
-// printed) when it cannot be made or saved.
+// project (.vtpj). Each is made from its template (templates.h), filled and
+// replaces its file atomically; false, with an error printed and no success
+// message, when it cannot be made or saved (the previous file then stays).
+// Texts taken from the settings (the output name) are in the console
+// encoding and are written as UTF-8.
 #pragma once
 
 #include <string>

@@ -1,0 +1,52 @@
+// The project (.vtpj): the editor settings of the project template and the
+// names of the cell map and animation pack beside it.
+//
+//   <VantrelProject version="2.00.00">
+//       <name>art</name>
+//       ... settings, animeSettings, texPackSettings from the template ...
+//       <cellmapNames><value>art.vtce</value></cellmapNames>
+//       <animepackNames><value>art.vtae</value></animepackNames>
+//       <lastAnimeFile>art.vtae</lastAnimeFile>
+//       <lastAnimeName>anime_1</lastAnimeName>
+//       <lastCellMapFile>art.vtce</lastCellMapFile>
+//   </VantrelProject>
+#include <string>
+
+#include "documents/document_build.h"
+#include "documents/document_file.h"
+#include "documents/documents.h"
+#include "documents/templates.h"
+#include "text/encoding.h"
+
+namespace korvex {
+
+bool writeProject(const std::string& projectPath, const std::string& outputName,
+                  const tinyxml2::XMLDocument& option) {
+  const std::string name = consoleToUtf8(outputName);
+  const std::string cellMapName = name + ".vtce";
+  const std::string animePackName = name + ".vtae";
+  Vtpj_template projectTemplate;
+  projectTemplate.setPath(projectPath);
+  projectTemplate.build(option);
+  tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+  if (!projectTemplate.load(document)) return false;
+
+  using tinyxml2::XMLElement;
+  XMLElement* root = requireChild(&document, "VantrelProject", projectPath);
+  XMLElement* nameElement = requireChild(root, "name", projectPath);
+  XMLElement* cellMaps = requireChild(requireChild(root, "cellmapNames", projectPath), "value", projectPath);
+  XMLElement* animePacks =
+      requireChild(requireChild(root, "animepackNames", projectPath), "value", projectPath);
+  XMLElement* lastAnimeFile = requireChild(root, "lastAnimeFile", projectPath);
+  XMLElement* lastCellMapFile = requireChild(root, "lastCellMapFile", projectPath);
+  if (!nameElement || !cellMaps || !animePacks || !lastAnimeFile || !lastCellMapFile) return false;
+
+  nameElement->SetText(name.c_str());
+  cellMaps->SetText(cellMapName.c_str());
+  animePacks->SetText(animePackName.c_str());
+  lastAnimeFile->SetText(animePackName.c_str());
+  lastCellMapFile->SetText(cellMapName.c_str());
+  return saveDocument(document, projectPath);
+}
+
+}  // namespace korvex
