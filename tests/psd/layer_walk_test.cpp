@@ -1,0 +1,318 @@
+// The layer walk on PSDs built by the test writer: which records become
+// cells, in which order, under which names, with which pixels.
+#include "psd/layer_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/psd_writer.h"
+#include "support/temp_dir.h"
+#include "text/encoding.h"
+
+namespace korvex {
+namespace {
+
+using test::PsdOptions;
+using test::PsdRecord;
+using test::PsdRecordKind;
+
+constexpr uint32_t kRed = 0xFFFF0000u;
+constexpr uint32_t kGreen = 0xFF00FF00u;
+constexpr uint32_t kBlue = 0xFF0000FFu;
+
+struct Walk {
+  ExtractStatus status = ExtractStatus::kLoadFailed;
+  CellTable table;
+  std::string printed;
+  std::string reason;
+};
+
+Walk walk(const std::vector<PsdRecord>& records, int32_t width = 32, int32_t height = 24) {
+  test::TempDir dir;
+  PsdOptions options;
+  options.width = width;
+  options.height = height;
+  const std::string path = dir.file("walk.psd");
+  Walk result;
+  if (!test::writePsd(path, options, records)) {
+    ADD_FAILURE() << "cannot write " << path;
+    return result;
+  }
+  testing::internal::CaptureStderr();
+  result.status = extractPsdCells(path, result.table, &result.reason);
+  result.printed = testing::internal::GetCapturedStderr();
+  return result;
+}
+
+PsdRecord hidden(PsdRecord record) {
+  record.hidden = true;
+  return record;
+}
+
+PsdRecord background(int32_t width, int32_t height) {
+  PsdRecord record = test::solidLayer("Background", 0, 0, width, height, 0xFFFFFFFFu);
+  record.transparency = false;
+  return record;
+}
+
+PsdRecord groupHeader(const std::string& name) {
+  PsdRecord record;
+  record.kind = PsdRecordKind::kGroupHeader;
+  record.name = name;
+  record.blendMode = "pass";
+  return record;
+}
+
+PsdRecord divider() {
+  PsdRecord record;
+  record.kind = PsdRecordKind::kDivider;
+  return record;
+}
+
+PsdRecord solidFill(uint32_t rgb) {
+  PsdRecord record;
+  record.kind = PsdRecordKind::kSolidFill;
+  record.name = "Fill";
+  record.fillColor = rgb;
+  return record;
+}
+
+// Every pixel of a group cell, compared with the expected canvas.
+void expectCanvas(const CellImage& cell, const std::vector<uint32_t>& expected) {
+  for (int32_t y = 0; y < cell.height; ++y)
+    for (int32_t x = 0; x < cell.width; ++x) {
+      const uint32_t want = expected[static_cast<size_t>(y) * cell.width + x];
+      const uint32_t got = cell.pixelAt(x, y);
+      // Transparent pixels only need to be transparent.
+      if (want < 0x01000000u) ASSERT_LT(got, 0x01000000u) << x << "," << y;
+      else ASSERT_EQ(got, want) << x << "," << y;
+    }
+}
+
+void paint(std::vector<uint32_t>& canvas, int32_t canvasWidth, int32_t left, int32_t top, int32_t width,
+           int32_t height, uint32_t argb) {
+  for (int32_t y = top; y < top + height; ++y)
+    for (int32_t x = left; x < left + width; ++x) canvas[static_cast<size_t>(y) * canvasWidth + x] = argb;
+}
+
+TEST(LayerWalk, TopLevelLayersComeOutTopmostFirstWithDotsReplaced) {
+  const Walk w = walk({test::solidLayer("bottom", 1, 2, 3, 4, kRed),
+                       test::solidLayer("arm.left", -5, -3, 8, 6, kGreen),
+                       test::solidLayer("a..b", 30, 20, 10, 10, kBlue)});
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (bottom)\n read (arm.left)\n read (a..b)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"a__b", "arm_left", "bottom"}));
+  ASSERT_EQ(w.table.cells.size(), 3u);
+
+  // A layer keeps its whole bitmap and position, on the canvas or not.
+  const CellImage& top = *w.table.cells[0];
+  EXPECT_EQ(top.canvasX, 30);
+  EXPECT_EQ(top.canvasY, 20);
+  EXPECT_EQ(top.width, 10);
+  EXPECT_EQ(top.height, 10);
+  const CellImage& offCanvas = *w.table.cells[1];
+  EXPECT_EQ(offCanvas.canvasX, -5);
+  EXPECT_EQ(offCanvas.canvasY, -3);
+  EXPECT_EQ(offCanvas.width, 8);
+  EXPECT_EQ(offCanvas.height, 6);
+  EXPECT_EQ(offCanvas.stride, 32);
+  EXPECT_EQ(offCanvas.pixelAt(0, 0), kGreen);
+  EXPECT_EQ(offCanvas.pixelAt(7, 5), kGreen);
+  const CellImage& bottom = *w.table.cells[2];
+  EXPECT_EQ(bottom.canvasX, 1);
+  EXPECT_EQ(bottom.canvasY, 2);
+  EXPECT_EQ(bottom.boxWidth, 3);
+  EXPECT_EQ(bottom.boxHeight, 4);
+  EXPECT_EQ(bottom.pixelAt(2, 3), kRed);
+  EXPECT_EQ(bottom.priority, 0);
+  EXPECT_EQ(w.table.canvasHalfWidth, 16);
+  EXPECT_EQ(w.table.canvasHalfHeight, 12);
+}
+
+TEST(LayerWalk, HiddenAtSignAndBackgroundLayersMakeNoCells) {
+  const Walk w = walk({background(32, 24), hidden(test::solidLayer("gone", 0, 0, 2, 2, kRed)),
+                       test::solidLayer("a@b", 0, 0, 2, 2, kRed), test::solidLayer("kept", 0, 0, 2, 2, kBlue)});
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " skip (gone)\n skip (a@b)\n read (kept)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"kept"}));
+
+  const Walk onlyBackground = walk({background(32, 24)});
+  ASSERT_EQ(onlyBackground.status, ExtractStatus::kOk);
+  EXPECT_EQ(onlyBackground.printed, "");
+  EXPECT_EQ(onlyBackground.table.cellCount(), 0);
+}
+
+TEST(LayerWalk, EmptyLayerGivesEmptyCell) {
+  PsdRecord empty;
+  empty.name = "nothing";
+  const Walk w = walk({empty});
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (nothing)\n");
+  ASSERT_EQ(w.table.cellCount(), 1);
+  const CellImage& cell = *w.table.cells[0];
+  EXPECT_EQ(cell.width, 0);
+  EXPECT_EQ(cell.height, 0);
+  EXPECT_EQ(cell.pixels, nullptr);
+  EXPECT_EQ(cell.boxWidth, 0);
+}
+
+TEST(LayerWalk, GroupIsOneWholeCanvasCellOfItsVisibleContents) {
+  std::vector<PsdRecord> inner = test::group("inner.group", {test::solidLayer("in.ner", 10, 2, 3, 3, kGreen)});
+  std::vector<PsdRecord> hiddenInner =
+      test::group("shy", {test::solidLayer("shy layer", 20, 2, 3, 3, kBlue)}, /*hidden=*/true);
+  std::vector<PsdRecord> children{background(4, 4), test::solidLayer("a@b", 0, 10, 2, 2, kBlue),
+                                  hidden(test::solidLayer("hid", 5, 5, 4, 4, kRed))};
+  test::append(children, inner);
+  test::append(children, hiddenInner);
+  children.push_back(test::solidLayer("over", 3, 3, 2, 2, kRed));
+  std::vector<PsdRecord> records = test::group("outer.g", children);
+  records.push_back(test::solidLayer("top", 0, 0, 1, 1, kRed));
+
+  const Walk w = walk(records);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (outer.g)\n read (top)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"top", "outer_g"}));
+  const CellImage& cell = *w.table.cells[1];
+  EXPECT_EQ(cell.canvasX, 0);
+  EXPECT_EQ(cell.canvasY, 0);
+  EXPECT_EQ(cell.width, 32);
+  EXPECT_EQ(cell.height, 24);
+
+  std::vector<uint32_t> expected(32 * 24, 0);
+  paint(expected, 32, 0, 0, 4, 4, 0xFFFFFFFFu);  // the background layer inside the group
+  paint(expected, 32, 0, 10, 2, 2, kBlue);       // "@" inside a group is no reason to leave it out
+  paint(expected, 32, 10, 2, 3, 3, kGreen);      // the visible nested group
+  paint(expected, 32, 3, 3, 2, 2, kRed);
+  expectCanvas(cell, expected);
+  // Only the visible bounding box is stored.
+  EXPECT_EQ(cell.boxLeft, 0);
+  EXPECT_EQ(cell.boxTop, 0);
+  EXPECT_EQ(cell.boxWidth, 13);
+  EXPECT_EQ(cell.boxHeight, 12);
+}
+
+TEST(LayerWalk, EachGroupKeepsOnlyItsOwnPixels) {
+  std::vector<PsdRecord> records = test::group("first", {test::solidLayer("a", 0, 0, 6, 6, kRed)});
+  // Soft edge: the outer ring of this layer is fully transparent.
+  PsdRecord soft = test::solidLayer("b", 20, 10, 5, 4, 0x00123456u);
+  for (int32_t y = 1; y < 3; ++y)
+    for (int32_t x = 1; x < 4; ++x) soft.pixels[static_cast<size_t>(y) * 5 + x] = kGreen;
+  test::append(records, test::group("second", {soft}));
+
+  const Walk w = walk(records);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_EQ(w.table.cellCount(), 2);
+  const CellImage& second = *w.table.cells[0];
+  EXPECT_EQ(second.boxLeft, 21);
+  EXPECT_EQ(second.boxTop, 11);
+  EXPECT_EQ(second.boxWidth, 3);
+  EXPECT_EQ(second.boxHeight, 2);
+  EXPECT_EQ(second.stride, 12);
+  std::vector<uint32_t> expected(32 * 24, 0);
+  paint(expected, 32, 21, 11, 3, 2, kGreen);
+  expectCanvas(second, expected);
+  EXPECT_EQ(w.table.cells[1]->boxWidth, 6);
+}
+
+TEST(LayerWalk, HiddenEmptyAndAllHiddenGroups) {
+  std::vector<PsdRecord> records = test::group("veiled", {test::solidLayer("x", 0, 0, 2, 2, kRed)}, true);
+  test::append(records, test::group("empty", {}));
+  test::append(records, test::group("ghosts", {hidden(test::solidLayer("g", 0, 0, 2, 2, kRed))}));
+  test::append(records, test::group("mail@", {test::solidLayer("y", 0, 0, 2, 2, kRed)}));
+
+  const Walk w = walk(records);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " skip (veiled)\n read (empty)\n read (ghosts)\n skip (mail@)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"ghosts", "empty"}));
+  for (const auto& cell : w.table.cells) {
+    EXPECT_EQ(cell->width, 32);
+    EXPECT_EQ(cell->height, 24);
+    EXPECT_EQ(cell->pixels, nullptr);
+    EXPECT_EQ(cell->boxWidth, 0);
+    EXPECT_EQ(cell->pixelAt(0, 0), 0u);
+  }
+}
+
+TEST(LayerWalk, FillLayersJoinTheNextGroupOrAreDropped) {
+  // A fill layer below a group (with a layer in between) joins the group;
+  // one above every group is dropped silently.
+  std::vector<PsdRecord> records{solidFill(0x102030), test::solidLayer("solo", 0, 0, 1, 1, kRed)};
+  test::append(records, test::group("g", {test::solidLayer("in", 2, 2, 2, 2, kBlue)}));
+  records.push_back(solidFill(0x405060));
+
+  const Walk w = walk(records);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (solo)\n read (g)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"g", "solo"}));
+  std::vector<uint32_t> expected(32 * 24, 0xFF102030u);
+  paint(expected, 32, 2, 2, 2, 2, kBlue);
+  expectCanvas(*w.table.cells[0], expected);
+}
+
+TEST(LayerWalk, HeaderWithoutDividerDropsTheDepthBelowZero) {
+  // A damaged file: a header met at depth 0 takes the depth to -1, the next
+  // divider only brings it back to 0, and neither header makes a cell.
+  const Walk w = walk({test::solidLayer("A", 0, 0, 1, 1, kRed), groupHeader("H1"), divider(),
+                       test::solidLayer("B", 0, 0, 1, 1, kRed), groupHeader("H2"),
+                       test::solidLayer("C", 0, 0, 1, 1, kRed)});
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (A)\n read (B)\n read (C)\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"C", "B", "A"}));
+}
+
+TEST(LayerWalk, LayerSetDividerAlsoOpensAGroup) {
+  std::vector<PsdRecord> records = test::group("old", {test::solidLayer("in", 0, 0, 1, 1, kRed)});
+  records.front().dividerName = "</Layer set>";
+  const Walk w = walk(records);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (old)\n");
+}
+
+TEST(LayerWalk, ShiftJisNamesAreConvertedForCellsAndConsole) {
+  const std::string raw = "\x83\x41.\x83\x43";  // katakana A, ".", katakana I
+  const Walk w = walk({test::solidLayer(raw, 0, 0, 1, 1, kRed)});
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.printed, " read (" + sjisToConsole(raw) + ")\n");
+  EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"\xE3\x82\xA2_\xE3\x82\xA4"}));
+}
+
+TEST(LayerWalk, OddCanvasHalvesRoundDown) {
+  const Walk w = walk({}, 101, 51);
+  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  EXPECT_EQ(w.table.canvasHalfWidth, 50);
+  EXPECT_EQ(w.table.canvasHalfHeight, 25);
+  EXPECT_EQ(w.table.cellCount(), 0);
+}
+
+TEST(LayerWalk, AtMostTheTableCapacity) {
+  std::vector<PsdRecord> records;
+  for (int i = 0; i < kMaxCells; ++i) records.push_back(test::solidLayer("l" + std::to_string(i), 0, 0, 1, 1, kRed));
+  const Walk full = walk(records);
+  ASSERT_EQ(full.status, ExtractStatus::kOk) << full.reason;
+  EXPECT_EQ(full.table.cellCount(), kMaxCells);
+  EXPECT_EQ(full.table.cellNames.front(), "l1023");
+
+  // The 1025th cell, here a group, stops the walk and leaves the table empty.
+  test::append(records, test::group("extra", {test::solidLayer("x", 0, 0, 1, 1, kRed)}));
+  const Walk over = walk(records);
+  EXPECT_EQ(over.status, ExtractStatus::kTooManyCells);
+  EXPECT_EQ(over.table.cellCount(), 0);
+  EXPECT_TRUE(over.table.cells.empty());
+  EXPECT_NE(over.printed.find("more than 1024"), std::string::npos);
+}
+
+TEST(LayerWalk, UnreadableDocumentLeavesTheTableAlone) {
+  test::TempDir dir;
+  test::writeFile(dir.file("bad.psd"), "8BPX not a document");
+  CellTable table;
+  std::string reason;
+  EXPECT_EQ(extractPsdCells(dir.file("bad.psd"), table, &reason), ExtractStatus::kLoadFailed);
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(table.cellCount(), 0);
+  EXPECT_EQ(extractPsdCells(dir.file("missing.psd"), table), ExtractStatus::kLoadFailed);
+}
+
+}  // namespace
+}  // namespace korvex
