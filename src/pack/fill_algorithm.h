@@ -3,9 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
 
 namespace korvex {
 
+// One packing run: set border and spacing, Init, AddRect for each rectangle,
+// Execute, GetPos for each added index. Widths, heights, border and spacing
+// are never negative.
 class FillAlgorithm {
  public:
   virtual ~FillAlgorithm() = default;
@@ -20,17 +26,89 @@ class FillAlgorithm {
   int32_t capacity = 0;
 };
 
-// Bottom-left fill over a list of candidate points; every rectangle is placed
-// during its own AddRect.
+// Bottom-left fill. Every rectangle (its size plus `spacing`) is placed during
+// its own AddRect at the admissible candidate point with the smallest y, then
+// the smallest x. Candidate points are the corners that earlier rectangles
+// leave: each carries two gaps, and accepts only a rectangle wider than its
+// x gap and taller than its y gap. A point is admissible when the rectangle
+// lies right of x 0 and below y 0, ends at or before the area's right edge and
+// overlaps no earlier rectangle (touching edges do not overlap). Nothing is
+// tested against the area's height. A rectangle that fits nowhere fails at
+// (-border - 1, -border - 1) and still blocks later ones there.
+//
+// Indices must be added in increasing order (the packer does). Coordinates
+// are integral, so the engine works in exact 64-bit integers. It keeps one
+// record per distinct candidate point, holding only the gap pairs that no
+// other pair at the point makes redundant, and drops a point once no
+// rectangle could ever be admitted there. Each point also remembers the
+// rectangles found to block it, so a later, larger rectangle is turned away
+// without another overlap search. Overlaps are searched in a grid of the
+// placed rectangles. The positions are those of the plain search over every
+// candidate ever made.
 class BLF : public FillAlgorithm {
  public:
-  // Implementation defined by the packing module.
+  void Init(int32_t containerWidth, int32_t containerHeight, int32_t capacity) override;
+  void AddRect(int32_t index, int32_t width, int32_t height) override;
+  void GetPos(int32_t index, int32_t& x, int32_t& y) override;
+
+  // Candidate points made so far (every append, duplicates included), and
+  // how many point tests reached the overlap search; for measurements.
+  int64_t candidatesMade() const { return candidatesMade_; }
+  int64_t overlapSearches() const { return overlapSearches_; }
+
+ private:
+  struct Rect {
+    int64_t x, y, w, h;
+  };
+  // A pair (a, b) meaning "width > a and height > b".
+  using SizePair = std::pair<int64_t, int64_t>;
+  struct Point {
+    std::vector<SizePair> gaps;      // accepts a size above one of these
+    std::vector<SizePair> blockers;  // refuses a size above one of these
+  };
+  using PointKey = std::pair<int64_t, int64_t>;  // (y, x): the order of preference
+
+  bool place(int64_t width, int64_t height, int64_t& x, int64_t& y);
+  void addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY);
+  void addBlockers(const PointKey& key, Point& point, int64_t width, int64_t height, bool& blocked);
+  bool pruneGaps(const PointKey& key, Point& point) const;
+  bool covered(int64_t x, int64_t y) const;
+  void insertRect(int32_t id);
+  template <typename Visit>
+  void forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const;
+
+  int64_t areaWidth_ = 0;
+  int32_t lastIndex_ = -1;
+  std::vector<int64_t> rectX_, rectY_;  // per index, area coordinates
+  std::vector<Rect> rects_;             // every added rectangle, in index order
+  std::map<PointKey, Point> points_;
+  // Grid of placed rectangles: cells of cellSize_ x cellSize_, rows grown on
+  // demand; rectangles outside it (failed ones, very tall ones) are in `loose_`.
+  int64_t cellSize_ = 64;
+  int64_t gridColumns_ = 1;
+  std::vector<std::vector<int32_t>> grid_;
+  std::vector<int32_t> loose_;
+  int64_t candidatesMade_ = 0;
+  int64_t overlapSearches_ = 0;
 };
 
-// Row (shelf) filler.
+// Row (shelf) filler: left to right in AddRect order, a new row below the
+// tallest of the current one when the next rectangle would pass the right edge.
 class MinMaxFill : public FillAlgorithm {
  public:
-  // Implementation defined by the packing module.
+  void Init(int32_t containerWidth, int32_t containerHeight, int32_t capacity) override;
+  void AddRect(int32_t index, int32_t width, int32_t height) override;
+  void Execute() override;
+  // Counts rectangles in AddRect order (the n-th added), not by index.
+  void GetPos(int32_t index, int32_t& x, int32_t& y) override;
+
+ private:
+  struct Entry {
+    int64_t width = 0, height = 0, x = 0, y = 0;
+  };
+  int64_t areaWidth_ = 0;
+  std::vector<Entry> entries_;
+  std::vector<int32_t> order_;
 };
 
 }  // namespace korvex
