@@ -96,6 +96,7 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
       else png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
     }
   }
+  png_set_interlace_handling(r.png);
   png_read_update_info(r.png, r.info);
   header.colorType = png_get_color_type(r.png, r.info);
 
