@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "config/user_folder.h"
@@ -100,11 +101,18 @@ TEST_F(UserFolder, TheBetaFileStandsInForAMissingOrBrokenRegularOne) {
   const std::string expected = "Load vtop : " + vantrel() + "/VtOption_v6.vtop\n" +
                                "Load vtop_beta : " + vantrel() + "/VtOption_v6_beta.vtop\n" +
                                "Project setting Load vtop_beta : " + vantrel() + "/VtOption_v6_beta.vtop\n";
-  for (const char* regular : {"", "<Option><unclosed></Option>", nullptr}) {
-    if (regular) test::writeFile(vantrel() + "/VtOption_v6.vtop", regular);
-    else std::filesystem::create_directories(vantrel() + "/VtOption_v6.vtop.d"),
-         std::filesystem::remove(vantrel() + "/VtOption_v6.vtop"),
-         std::filesystem::create_directories(vantrel() + "/VtOption_v6.vtop");  // a folder
+  const std::string regular = vantrel() + "/VtOption_v6.vtop";
+  const std::function<void()> regularFiles[] = {
+      [] {},                                                          // missing
+      [&] { test::writeFile(regular, ""); },                          // empty
+      [&] { test::writeFile(regular, "<Option><unclosed></Option>"); },  // not well-formed
+      [&] {                                                           // a folder
+        std::filesystem::remove(regular);
+        std::filesystem::create_directories(regular);
+      },
+  };
+  for (const auto& makeRegularFile : regularFiles) {
+    makeRegularFile();
     VTOptionReader reader;
     EXPECT_EQ(load(reader), expected);
     ASSERT_FALSE(reader.document.Error());
