@@ -26,6 +26,49 @@ enum LayerType : int32_t {
   kLayerAdjustment = 6,      // levels and every other adjustment layer
 };
 
+// Blend modes by their four-character keys in the file. Unknown keys read
+// as normal.
+enum class BlendMode : uint8_t {
+  kPassThrough,  // "pass": a group that composes its children directly
+  kNormal,       // "norm"
+  kDissolve,     // "diss"
+  kDarken,       // "dark"
+  kMultiply,     // "mul "
+  kColorBurn,    // "idiv"
+  kLinearBurn,   // "lbrn"
+  kDarkerColor,  // "dkCl"
+  kLighten,      // "lite"
+  kScreen,       // "scrn"
+  kColorDodge,   // "div "
+  kLinearDodge,  // "lddg"
+  kLighterColor, // "lgCl"
+  kOverlay,      // "over"
+  kSoftLight,    // "sLit"
+  kHardLight,    // "hLit"
+  kVividLight,   // "vLit"
+  kLinearLight,  // "lLit"
+  kPinLight,     // "pLit"
+  kHardMix,      // "hMix"
+  kDifference,   // "diff"
+  kExclusion,    // "smud"
+  kSubtract,     // "fsub"
+  kDivide,       // "fdiv"
+  kHue,          // "hue "
+  kSaturation,   // "sat "
+  kColor,        // "colr"
+  kLuminosity,   // "lum "
+};
+
+// The layer's raster mask (channel -2): 255 shows the layer, 0 hides it.
+struct LayerMask {
+  int32_t top = 0, left = 0, width = 0, height = 0;  // the mask's own rectangle
+  uint8_t defaultColor = 255;  // value outside the rectangle
+  bool disabled = false;       // flags bit 1: the mask is ignored
+  bool inverted = false;       // flags bit 2: inverted when blending
+  std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
+  bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
+};
+
 struct LayerRecord {
   int32_t layerType = kLayerNormal;
   int32_t top = 0;     // canvas position of the top-left pixel, not clipped
@@ -38,10 +81,19 @@ struct LayerRecord {
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
   std::vector<uint32_t> imageData;
-  // Index of the group header this pixel layer is linked to, or -1.
+  // Index in Document::layerRecords of the group header of the innermost
+  // group holding this record (for a header: its enclosing group; for a
+  // divider: the group it closes), or -1 at the top level.
   int32_t groupHeader = -1;
-  // Further fields (blend mode, opacity, fill opacity, clipping, mask,
-  // section divider settings, fill colour) belong to the reader's design.
+
+  BlendMode blendMode = BlendMode::kNormal;  // a group's blend mode comes from its section divider setting
+  uint8_t opacity = 255;
+  uint8_t fillOpacity = 255;    // "iOpa"
+  bool clipping = false;        // clipped to the nearest lower unclipped layer
+  uint8_t flags = 0;            // the record's flags byte as stored
+  int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
+  LayerMask mask;
+  uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };
@@ -49,6 +101,8 @@ struct LayerRecord {
 struct Document {
   int32_t width = 0;
   int32_t height = 0;
+  int16_t depth = 8;      // bits per channel: 1, 8, 16 or 32
+  int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
 };
 
@@ -58,6 +112,10 @@ struct Document {
 bool loadDocument(const std::string& path, Document& document, std::string& error);
 // The same from bytes in memory (tests and fuzzing).
 bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error);
+// The document's own merged image (width*height pixels, colour channels
+// only, alpha 255), as the writing program flattened it. Not needed by the
+// conversion; tests compare composites with it.
+bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error);
 
 // A rectangle on the canvas, right and bottom exclusive.
 struct Box {
