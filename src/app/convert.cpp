@@ -27,7 +27,8 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
     if (!readSettingsFiles()) return false;
   }
 
-  if (settings.texture_padding_shape + settings.inner_padding <= 1) printMessage("WARNING_0001");
+  // Margins of one pixel or less let neighbouring colours bleed into a cell.
+  if (int64_t{settings.texture_padding_shape} + settings.inner_padding <= 1) printMessage("WARNING_0001");
 
   if (!extractCells()) return false;
   if (!validateCellNames(cellTable.cellNames)) return false;

@@ -111,6 +111,14 @@ TEST_F(Cli, CommandLineOptionsLeadToExtraction) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"-PS", "1", "-PI", "0", "-I", "x.psd", "-PB"}) +
                           "exec from  args \n arg num = 8\n" + kMarginWarning + psdOpenError("x.psd"));
+
+  // Numbers beyond 32 bits are clamped; the margin sum does not overflow.
+  r = run({"-PS", "99999999999", "-PI", "99999999999", "-I", "x.psd"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.stdErr.find(kMarginWarning), std::string::npos);
+  r = run({"-PS", "-99999999999", "-PI", "-99999999999", "-I", "x.psd"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.stdErr.find(kMarginWarning), std::string::npos);
 }
 
 TEST_F(Cli, AnUpperCaseExtensionIsAnInformationFile) {
