@@ -1,0 +1,91 @@
+// The templates: which source is announced, the copy rules of the option
+// file, and the project's texts.
+#include "document_fixture.h"
+#include "documents/documents.h"
+#include "documents/templates.h"
+
+namespace korvex::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class TemplatesTest : public DocumentTest {};
+
+TEST_F(TemplatesTest, EveryTemplateAnnouncesItsSource) {
+  Vtce_template cellMap;
+  testing::internal::CaptureStderr();
+  cellMap.build(options.document);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "make vtpj from default.\n");
+  useOption("<VantrelOption/>");
+  Vtae_template animePack;
+  testing::internal::CaptureStderr();
+  animePack.build(options.document);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "make vtpj from vtop.\n");
+}
+
+TEST_F(TemplatesTest, SetupAnimationIsOneFrameLongWhateverTheOptionSays) {
+  useOption("<VantrelOption><animeSettings><fps>24</fps><frameCount>25</frameCount>"
+            "</animeSettings></VantrelOption>");
+  ASSERT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options));
+  EXPECT_EQ(texts(animePackPath(), {"settings", "frameCount"}), Strings{"25"});
+  EXPECT_EQ(texts(animePackPath(), {"animeList", "anime", "settings", "frameCount"}),
+            (Strings{"1", "25"}));
+  EXPECT_EQ(texts(animePackPath(), {"animeList", "anime", "settings", "fps"}), (Strings{"24", "24"}));
+}
+
+TEST_F(TemplatesTest, MissingOptionSectionsLeaveEmptyTargets) {
+  useOption("<SomethingElse><animeSettings><fps>24</fps></animeSettings></SomethingElse>");
+  writeAll();
+  const std::string project = readFile(projectPath());
+  EXPECT_NE(project.find("    <exportPath/>\r\n    <settings/>\r\n    <animeSettings/>\r\n"
+                         "    <texPackSettings/>\r\n"),
+            std::string::npos)
+      << project;
+  EXPECT_NE(readFile(cellMapPath()).find("    <texPackSettings/>\r\n"), std::string::npos);
+  EXPECT_NE(readFile(animePackPath()).find("            <settings/>\r\n            <labels/>\r\n"),
+            std::string::npos);
+}
+
+TEST_F(TemplatesTest, ExportPathIsCopiedIntoTheProjectOnly) {
+  useOption("<VantrelOption><exportPath>D:/out</exportPath></VantrelOption>");
+  writeAll();
+  EXPECT_EQ(texts(projectPath(), {"exportPath"}), Strings{"D:/out"});
+  EXPECT_EQ(texts(cellMapPath(), {"exportPath"}), Strings{""});
+  EXPECT_EQ(texts(animePackPath(), {"exportPath"}), Strings{""});
+}
+
+TEST_F(TemplatesTest, ProjectNamesItsCompanions) {
+  settings.outputname = "art";
+  ASSERT_TRUE(writeProject(projectPath(), "art", options.document));
+  EXPECT_EQ(texts(projectPath(), {"name"}), Strings{"art"});
+  EXPECT_EQ(texts(projectPath(), {"cellmapNames", "value"}), Strings{"art.vtce"});
+  EXPECT_EQ(texts(projectPath(), {"animepackNames", "value"}), Strings{"art.vtae"});
+  EXPECT_EQ(texts(projectPath(), {"lastAnimeFile"}), Strings{"art.vtae"});
+  EXPECT_EQ(texts(projectPath(), {"lastCellMapFile"}), Strings{"art.vtce"});
+  EXPECT_EQ(texts(projectPath(), {"lastAnimeName"}), Strings{"anime_1"});
+  EXPECT_EQ(texts(projectPath(), {"settings", "availableAttributes", "item"}).size(), 38u);
+}
+
+TEST_F(TemplatesTest, MarkupInNamesIsEscaped) {
+  settings.outputname = "a&b<c>";
+  table.cellNames = {"x&y"};
+  pack.cells = {packedCell("x&y", 0, 0, 0, 0, 0, 4, 4, 4, 4)};
+  writeAll();
+  const std::string cellMap = readFile(cellMapPath());
+  EXPECT_NE(cellMap.find("<name>a&amp;b&lt;c&gt;</name>"), std::string::npos) << cellMap;
+  EXPECT_NE(cellMap.find("<name>x&amp;y</name>"), std::string::npos) << cellMap;
+  EXPECT_EQ(texts(projectPath(), {"lastCellMapFile"}), Strings{"a&b<c>.vtce"});
+}
+
+TEST_F(TemplatesTest, AFailedProjectSaveIsAnError) {
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(writeProject(dir.file("missing/out.vtpj"), "out", options.document));
+  EXPECT_FALSE(writeAnimePack(dir.file("missing/out.vtae"), settings, table, pack, false, options));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("error: cannot write " + dir.file("missing/out.vtpj")), std::string::npos) << err;
+  EXPECT_NE(err.find("error: cannot write " + dir.file("missing/out.vtae")), std::string::npos) << err;
+  EXPECT_EQ(err.find("成功"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace korvex::test
