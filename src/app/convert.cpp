@@ -90,13 +90,12 @@ void ConvertToVT::assignPriorities() {
   const int32_t step = settings.add_priority;
   if (step == 0) return;
   int32_t sum = 0;
-  for (int32_t i = cellTable.cellCount() - 1; i >= 0; --i) {
-    const std::string& name = cellTable.cellNames[static_cast<size_t>(i)];
+  for (size_t i = cellTable.cellNames.size(); i-- > 0;) {
+    const std::string& name = cellTable.cellNames[i];
     bool sharesNext = name == "root" || (!name.empty() && name[0] == '+');
-    // Wraps like the editor's 32-bit priorities rather than overflowing.
+    // Wraps like a 32-bit sum rather than overflowing.
     if (!sharesNext) sum = static_cast<int32_t>(static_cast<uint32_t>(sum) + static_cast<uint32_t>(step));
-    auto& cell = cellTable.cells[static_cast<size_t>(i)];
-    if (cell) cell->priority = sum;
+    if (i < cellTable.cells.size() && cellTable.cells[i]) cellTable.cells[i]->priority = sum;
   }
 }
 
