@@ -63,7 +63,7 @@ void ConvertToVT::setInputPath(const std::string& path) {
   inputPath = path;
   isPsdInput = path.size() > 3 && path.find(".psd") != std::string::npos;
 
-  size_t slash = path.find_last_of("/\\");
+  size_t slash = lastPathSeparator(path);
   size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = path.rfind('.');
   size_t nameEnd = (dot == std::string::npos || dot < nameStart) ? path.size() : dot;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "text/encoding.h"
 #include "text/messages.h"
 
 namespace korvex {
@@ -239,8 +240,8 @@ bool parseOptions(ConversionSettings& settings, int argc, const char* const argv
   // The separator is appended before "\" becomes "/", so a folder written
   // with a trailing "\" ends in "//".
   if (!s.outputpath.empty() && s.outputpath.back() != '/') s.outputpath += '/';
-  std::replace(s.outputpath.begin(), s.outputpath.end(), '\\', '/');
-  std::replace(s.inputfile.begin(), s.inputfile.end(), '\\', '/');
+  s.outputpath = withForwardSlashes(s.outputpath);
+  s.inputfile = withForwardSlashes(s.inputfile);
   return true;
 }
 
@@ -249,8 +250,7 @@ bool parseOptions(ConversionSettings& settings, int argc, const char* const argv
 //    "outputpath": "out/", "outputname": "hero", ...}
 // Numbers are truncated to int32; every key must be present with its type.
 bool ConversionSettings::readJsonSettings(const std::string& path) {
-  std::string file = path;
-  std::replace(file.begin(), file.end(), '\\', '/');
+  const std::string file = withForwardSlashes(path);
 
   auto fail = [&](std::string reason) {
     errorText = std::move(reason);

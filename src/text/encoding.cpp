@@ -24,6 +24,24 @@ std::string convertCodePage(const std::string& text, const char* from, const cha
   return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
+// True for the first byte of a Shift_JIS double-byte character.
+bool isSjisLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+// Calls visit(i) for every byte of `path` that stands for itself: all bytes
+// on a UTF-8 console (no multi-byte UTF-8 sequence holds an ASCII byte), and
+// all but the second bytes of double-byte characters on a Shift_JIS console.
+template <typename Visit>
+void forEachSingleByte(const std::string& path, Visit visit) {
+  const bool sjis = platform::consoleUsesShiftJis();
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (sjis && isSjisLeadByte(static_cast<unsigned char>(path[i]))) {
+      ++i;  // skip the second byte
+      continue;
+    }
+    visit(i);
+  }
+}
+
 }  // namespace
 
 std::string sjisToUtf8(const std::string& sjis) { return convertCodePage(sjis, "shift_jis", "utf8"); }
@@ -58,6 +76,22 @@ std::string sjisToConsole(const std::string& sjis) {
 
 std::string consoleToUtf8(const std::string& console) {
   return platform::consoleUsesShiftJis() ? sjisToUtf8(console) : console;
+}
+
+std::string withForwardSlashes(const std::string& consolePath) {
+  std::string path = consolePath;
+  forEachSingleByte(path, [&path](size_t i) {
+    if (path[i] == '\\') path[i] = '/';
+  });
+  return path;
+}
+
+size_t lastPathSeparator(const std::string& consolePath) {
+  size_t last = std::string::npos;
+  forEachSingleByte(consolePath, [&](size_t i) {
+    if (consolePath[i] == '/' || consolePath[i] == '\\') last = i;
+  });
+  return last;
 }
 
 }  // namespace korvex

@@ -25,4 +25,12 @@ std::string sjisToConsole(const std::string& sjis);
 // Console-encoded text (paths, options) as UTF-8 (unchanged on a UTF-8 console).
 std::string consoleToUtf8(const std::string& console);
 
+// Paths in the console encoding. On a Shift_JIS console the second byte of a
+// double-byte character may be 0x5C, the code of "\"; such bytes are part of
+// their character and never a separator.
+// The path with every separating "\" turned into "/".
+std::string withForwardSlashes(const std::string& consolePath);
+// The position of the last separating "/" or "\", or npos when there is none.
+size_t lastPathSeparator(const std::string& consolePath);
+
 }  // namespace korvex

@@ -136,6 +136,12 @@ TEST_F(Cli, AShiftJisLocaleGetsShiftJisMessages) {
   EXPECT_EQ(r.stdErr, echo({"-I", sjisName}) + "exec from  args \n arg num = 3\n" +
                           utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + sjisName + "\n");
 
+  // "ソ" ends in the byte of "\\"; the path rules leave it whole.
+  const std::string so = "\x83\x5C";
+  r = run({"-I", "dir\\" + so + ".psd"}, {{"LC_ALL", "ja_JP.SJIS"}});
+  EXPECT_EQ(r.stdErr, echo({"-I", "dir\\" + so + ".psd"}) + "exec from  args \n arg num = 3\n" +
+                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + "dir/" + so + ".psd\n");
+
   r = run({"x.psd"}, {{"LC_ALL", ""}, {"LC_CTYPE", ""}, {"LANG", "ja_JP.CP932"}});
   EXPECT_EQ(r.stdErr, echo({"x.psd"}) + "exec load json \n\n" + "failed to read :" + korvexFolder() +
                           "/convert_info.json\n" + utf8ToSjis(kJsonFailed) + utf8ToSjis(kTextFailed));

@@ -149,6 +149,15 @@ class ScopedEnv {
   std::string old_;
 };
 
+TEST(InputPath, AShiftJisNameEndingInTheBackslashByteStaysWhole) {
+  ScopedEnv locale("LC_ALL", "ja_JP.SJIS");
+  const std::string so = "\x83\x5C";  // "ソ"
+  ConvertToVT c;
+  c.setInputPath("in\\" + so + "\\" + so + ".psd");
+  EXPECT_EQ(c.inputDir, "in\\" + so + "\\");
+  EXPECT_EQ(c.settings.outputname, so);
+}
+
 TEST(SettingsFileMode, JsonTextsAreTakenIntoTheConsoleEncoding) {
   test::TempDir home;
   ScopedEnv homeEnv("HOME", home.path().c_str()), config("XDG_CONFIG_HOME", nullptr);

@@ -92,5 +92,24 @@ TEST(Encoding, ConsoleTakesShiftJisOnlyUnderAShiftJisLocale) {
   }
 }
 
+TEST(Encoding, PathSeparatorsSkipTheSecondByteOfShiftJisCharacters) {
+  // "ソ" is 0x83 0x5C in Shift_JIS: its second byte is the code of "\\".
+  const std::string so = "\x83\x5C";
+  {
+    ScopedLocaleName scoped("ja_JP.SJIS");
+    EXPECT_EQ(withForwardSlashes("a\\" + so + "\\b" + so), "a/" + so + "/b" + so);
+    EXPECT_EQ(lastPathSeparator("dir\\" + so + ".psd"), 3u);
+    EXPECT_EQ(lastPathSeparator(so + ".psd"), std::string::npos);
+    EXPECT_EQ(lastPathSeparator("a/b\\c"), 3u);
+    // A lead byte at the very end has no second byte to skip.
+    EXPECT_EQ(withForwardSlashes("a\\\x83"), "a/\x83");
+  }
+  ScopedLocaleName scoped("C.UTF-8");
+  EXPECT_EQ(withForwardSlashes("a\\b\\"), "a/b/");
+  EXPECT_EQ(lastPathSeparator("a\\b/c"), 3u);
+  EXPECT_EQ(lastPathSeparator("\xE3\x82\xBD.psd"), std::string::npos);
+  EXPECT_EQ(lastPathSeparator(""), std::string::npos);
+}
+
 }  // namespace
 }  // namespace korvex
