@@ -70,10 +70,7 @@ void printMessage(const char* label, ...) {
   std::va_list args;
   va_start(args, label);
   // The catalogue's own texts are the formats; callers pass matching arguments.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
   std::vsnprintf(buffer, kMessageFormatLimit, format.c_str(), args);
-#pragma GCC diagnostic pop
   va_end(args);
   platform::writeConsole(std::string(buffer) + "\n");
 }

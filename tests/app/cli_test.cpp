@@ -2,6 +2,7 @@
 // and exit codes, up to the extraction of the cells.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -127,6 +128,21 @@ TEST_F(Cli, AnUpperCaseExtensionIsAnInformationFile) {
   EXPECT_EQ(r.stdErr.find("PSDファイル"), std::string::npos);
   EXPECT_EQ(r.stdErr, echo({"-I", "x.PSD"}) + "exec from  args \n arg num = 3\n" +
                           "エラー：情報ファイルのオープンに失敗しました。：x.PSD\n");
+}
+
+TEST_F(Cli, AnInstalledShiftJisLocaleGivesTheSameBytes) {
+  // Builds ja_JP.SJIS into a private folder (LOCPATH) when the system can.
+  test::TempDir locales;
+  const std::string command = "localedef --no-warnings=ascii -i ja_JP -f SHIFT_JIS '" + locales.path() +
+                              "/ja_JP.SJIS' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0 || !std::filesystem::exists(locales.path() + "/ja_JP.SJIS"))
+    GTEST_SKIP() << "localedef cannot build ja_JP.SJIS here";
+  const std::string so = "\x83\x5C";  // "ソ"
+  test::RunResult r = run({"-PS", "1", "-I", so + ".psd"}, {{"LC_ALL", "ja_JP.SJIS"}, {"LOCPATH", locales.path()}});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.stdErr, echo({"-PS", "1", "-I", so + ".psd"}) + "exec from  args \n arg num = 5\n" +
+                          utf8ToSjis(kMarginWarning) +
+                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + so + ".psd\n");
 }
 
 TEST_F(Cli, AShiftJisLocaleGetsShiftJisMessages) {
