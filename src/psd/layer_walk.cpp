@@ -70,9 +70,11 @@ std::unique_ptr<CellImage> layerCell(const psd::LayerRecord& record) {
 }
 
 // A whole-canvas cell at (0, 0) holding the visible bounding box of the
-// compositor's canvas inside `touched`. False when the box cannot be stored.
-bool groupCell(const psd::Document& document, const psd::Compositor& compositor, const psd::Box& touched,
+// compositor's canvas inside `dirty`. False when the box cannot be stored.
+bool groupCell(const psd::Document& document, const psd::Compositor& compositor, const psd::Box& dirty,
                std::vector<std::shared_ptr<const void>>& owners, std::unique_ptr<CellImage>& cell) {
+  const psd::Box touched{std::max(dirty.left, 0), std::max(dirty.top, 0), std::min(dirty.right, document.width),
+                         std::min(dirty.bottom, document.height)};
   cell = std::make_unique<CellImage>();
   cell->width = document.width;
   cell->height = document.height;
