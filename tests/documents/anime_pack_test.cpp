@@ -1,6 +1,6 @@
-// The animation pack: parts and null parts, their order, priorities,
-// positions, the root layer offset, the canvas size and the extras of the
-// option file's default-set attributes.
+// The animation pack: parts, their order, priorities, positions, the extras
+// of the option file's default-set attributes. Null parts, the root layer
+// and the canvas size are covered end to end (documents_e2e_test.cpp).
 #include "document_fixture.h"
 #include "documents/documents.h"
 
@@ -74,20 +74,6 @@ TEST_F(AnimePackTest, PartsFromTheBottomLayerUp) {
   EXPECT_EQ(texts(animePackPath(), {"cellmapNames", "value"}), Strings{"out.vtce"});
 }
 
-TEST_F(AnimePackTest, NullPartsCarryThePositions) {
-  settings.is_addnull = true;
-  ASSERT_TRUE(write());
-  EXPECT_EQ(parts("name"),
-            (Strings{"root", "null_bottom", "bottom", "null_middle", "middle", "null_top", "top"}));
-  EXPECT_EQ(parts("arrayIndex"), (Strings{"0", "1", "2", "3", "4", "5", "6"}));
-  EXPECT_EQ(parts("parentIndex"), (Strings{"-1", "0", "1", "0", "3", "0", "5"}));
-  EXPECT_EQ(parts("type"), (Strings{"null", "null", "normal", "null", "normal", "null", "normal"}));
-  EXPECT_EQ(partAnimeNames(), (Strings{"root", "null_middle", "middle", "null_bottom", "bottom",
-                                              "null_top", "top", "root"}));
-  EXPECT_EQ(keys(0, "null_middle"), (Strings{"POSX=-35", "POSY=15", "ROTZ=0", "HIDE=0"}));
-  EXPECT_EQ(keys(0, "middle"), (Strings{"CELL=middle", "POSX=0", "POSY=0", "PRIO=2", "ROTZ=0", "HIDE=0"}));
-}
-
 TEST_F(AnimePackTest, PositionIsTheVisibleCentreTruncatedTowardZero) {
   table.cellNames = {"a"};
   table.canvasHalfWidth = 50;
@@ -96,34 +82,6 @@ TEST_F(AnimePackTest, PositionIsTheVisibleCentreTruncatedTowardZero) {
   ASSERT_TRUE(write());
   // -40 + 10.5 and 10 - 5.5.
   EXPECT_EQ(keys(0, "a"), (Strings{"CELL=a", "POSX=-29", "POSY=4", "PRIO=1", "ROTZ=0", "HIDE=0"}));
-}
-
-TEST_F(AnimePackTest, RootLayerBecomesTheOrigin) {
-  table.cellNames = {"a", "root"};
-  // The root layer's visible centre is (35, 12): 15 left of and 18 above the
-  // canvas centre (50, 30).
-  pack.cells = {packedCell("a", 0, 10, 20, 0, 0, 21, 11, 4, 4, 1),
-                packedCell("root", 3, 30, 8, 1, 2, 8, 4, 0, 0, 0)};
-  settings.is_rootLayerUse = true;
-  ASSERT_TRUE(write());
-  EXPECT_EQ(parts("name"), (Strings{"root", "a"}));
-  EXPECT_EQ(keys(0, "a"), (Strings{"CELL=a", "POSX=-14", "POSY=-13", "PRIO=1", "ROTZ=0", "HIDE=0"}));
-  // Without the switch the layer is still no part, and the canvas centre counts.
-  settings.is_rootLayerUse = false;
-  ASSERT_TRUE(write());
-  EXPECT_EQ(keys(0, "a"), (Strings{"CELL=a", "POSX=-29", "POSY=4", "PRIO=1", "ROTZ=0", "HIDE=0"}));
-}
-
-TEST_F(AnimePackTest, CanvasSizeOfBothAnimations) {
-  ASSERT_TRUE(write());
-  EXPECT_EQ(texts(animePackPath(), {"animeList", "anime", "settings", "canvasSize"}),
-            (Strings{"320 320", "320 320"}));
-  settings.canvasSize = 1;
-  table.canvasHalfWidth = 50;  // a 101 x 60 canvas
-  ASSERT_TRUE(write());
-  EXPECT_EQ(texts(animePackPath(), {"animeList", "anime", "settings", "canvasSize"}),
-            (Strings{"100 60", "100 60"}));
-  EXPECT_EQ(texts(animePackPath(), {"settings", "canvasSize"}), Strings{"320 320"});
 }
 
 TEST_F(AnimePackTest, NothingIsWrittenWhenKeptOrNotAsked) {
