@@ -256,6 +256,21 @@ TEST_F(ReconvertTest, EditorWorkSurvivesAChangedDocument) {
       for (const auto& list : same->lists) EXPECT_TRUE(list.second.empty()) << list.first;
     }
   }
+
+  // The layer that vanished comes back at its old size: its mesh points are
+  // where the editor put them, though the placeholder kept pivot "0 0".
+  writePsd({test::solidLayer("gone", 100, 100, 12, 12, kGrey), test::solidLayer("foot", 10, 100, 10, 10, kBlue),
+            test::solidLayer("arm", 100, 10, 30, 20, kGreen), test::solidLayer("body", 10, 10, 60, 50, kRed)});
+  test::RunResult fourth = convert({"--use_oldpivot", "true"});
+  ASSERT_EQ(fourth.exitCode, 0) << fourth.stdErr;
+  const std::vector<CellOut> back = readCells(out(".vtce"));
+  const CellOut* returned = findCell(back, "gone");
+  ASSERT_TRUE(returned);
+  EXPECT_EQ(returned->size, "12 12");
+  EXPECT_EQ(returned->pivot, "0.000000 0.000000");
+  EXPECT_EQ(returned->lists.at("innerPoint"), Values{"6 6"});
+  ASSERT_EQ(back.size(), 6u);
+  EXPECT_EQ(back.back().name, "leg");  // the only placeholder left
 }
 
 TEST_F(ReconvertTest, WithoutTheOptionThePreviousMapIsReplaced) {
