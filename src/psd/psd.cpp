@@ -436,19 +436,21 @@ struct Plane {
   bool present = false;
 };
 
-// 32-bit samples are linear floats; Korvex clamps them to [0, 1] and scales
-// by 255 with rounding, as psd-tools does, so that 0.0 and 1.0 map to 0 and
-// 255 and an 8-bit value v written as v/255 reads back as v.
-uint8_t floatTo8(uint32_t bits) {
+// 32-bit samples are floats in linear light. Colour is clamped to [0, 1]
+// and gamma-encoded with 1/2.2, the way Photoshop shows such a document in
+// 8 bits (the reference decodes of oov/psd agree within 1); transparency
+// and masks are not gamma-encoded, only clamped and scaled.
+uint8_t floatTo8(uint32_t bits, bool linear) {
   float f;
   std::memcpy(&f, &bits, 4);
   if (!(f > 0.0f)) return 0;
   if (f >= 1.0f) return 255;
-  return static_cast<uint8_t>(f * 255.0f + 0.5f);
+  const double v = linear ? f : std::pow(static_cast<double>(f), 1 / 2.2);
+  return static_cast<uint8_t>(v * 255 + 0.5);
 }
 
 // Converts one row of samples at `depth` into 8-bit values.
-void samplesTo8(const uint8_t* row, int width, int depth, uint8_t* out) {
+void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* out) {
   switch (depth) {
     case 1:
       // Bitmap: bit set = black.
@@ -464,7 +466,7 @@ void samplesTo8(const uint8_t* row, int width, int depth, uint8_t* out) {
       for (int x = 0; x < width; ++x) {
         const uint8_t* p = row + 4 * x;
         out[x] = floatTo8(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                          static_cast<uint32_t>(p[2]) << 8 | p[3]);
+                          static_cast<uint32_t>(p[2]) << 8 | p[3], linear);
       }
   }
 }
@@ -528,7 +530,7 @@ struct Scratch {
 // after another) from `data` (compression field already read) into 8-bit
 // values. RLE data starts with the 2-byte byte counts of every row.
 bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                   uint8_t* out, Scratch& s, std::string& error) {
+                   bool linear, uint8_t* out, Scratch& s, std::string& error) {
   const size_t rowBytes = rowBytesOf(width, depth);
   const size_t total = rowBytes * static_cast<size_t>(rows);
   const size_t w = static_cast<size_t>(width);
@@ -538,7 +540,7 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
         error = "raw data is " + std::to_string(size) + " bytes, " + std::to_string(total) + " needed";
         return false;
       }
-      for (int y = 0; y < rows; ++y) samplesTo8(data + rowBytes * static_cast<size_t>(y), width, depth, out + w * static_cast<size_t>(y));
+      for (int y = 0; y < rows; ++y) samplesTo8(data + rowBytes * static_cast<size_t>(y), width, depth, linear, out + w * static_cast<size_t>(y));
       return true;
     case 1: {
       const size_t countBytes = 2 * static_cast<size_t>(rows);
@@ -563,7 +565,7 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
           return false;
         }
         pos += count;
-        samplesTo8(s.bytes.data(), width, depth, out + w * static_cast<size_t>(y));
+        samplesTo8(s.bytes.data(), width, depth, linear, out + w * static_cast<size_t>(y));
       }
       return true;
     }
@@ -593,7 +595,7 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
       for (int y = 0; y < rows; ++y) {
         uint8_t* row = s.bytes.data() + rowBytes * static_cast<size_t>(y);
         if (compression == 3) undoPrediction(row, width, depth, s.tmp);
-        samplesTo8(row, width, depth, out + w * static_cast<size_t>(y));
+        samplesTo8(row, width, depth, linear, out + w * static_cast<size_t>(y));
       }
       return true;
     }
@@ -714,7 +716,7 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
     }
     values.resize(n);
     std::string why;
-    if (!decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, values.data(), s, why)) {
+    if (!decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, values.data(), s, why)) {
       error = "channel " + std::to_string(ch.id) + ": " + why;
       return false;
     }
@@ -834,7 +836,16 @@ bool parseDocument(const uint8_t* data, size_t size, Document& document, std::st
   Cursor c(data, size, 0);
   Header h;
   Document doc;
-  if (!readPrologue(c, h, error) || !readLayers(c, h, doc, error)) return false;
+  if (!readPrologue(c, h, error)) return false;
+  // Even its merged image, deflated, needs this many bytes: a tiny file
+  // cannot claim a canvas that would take gigabytes to composite.
+  const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+  if (pixels / 8 > static_cast<uint64_t>(size) * kMaxInflateRatio) {
+    error = "file header: a " + std::to_string(size) + "-byte file cannot hold a " + std::to_string(h.width) +
+            "x" + std::to_string(h.height) + " canvas";
+    return false;
+  }
+  if (!readLayers(c, h, doc, error)) return false;
   doc.width = h.width;
   doc.height = h.height;
   doc.depth = static_cast<int16_t>(h.depth);
@@ -906,7 +917,7 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
       }
       block.insert(block.end(), c.here() + pos, c.here() + pos + bytes);
       pos += bytes;
-      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth,
+      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth, false,
                          all.data() + count * static_cast<size_t>(ch), s, error)) {
         error = "merged image: " + error;
         return false;
@@ -919,10 +930,10 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
         error = "merged image: data ends early";
         return false;
       }
-      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth,
+      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth, false,
                     all.data() + count * static_cast<size_t>(ch), s, error);
     }
-  } else if (!decodeSamples(c.here(), c.remaining(), compression, h.width, h.height * colorCount, h.depth,
+  } else if (!decodeSamples(c.here(), c.remaining(), compression, h.width, h.height * colorCount, h.depth, false,
                             all.data(), s, error)) {
     error = "merged image: " + error;
     return false;

@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -114,8 +115,10 @@ void predict(std::vector<uint8_t>& data, int width, int height, int depth) {
   }
 }
 
-// One channel's samples as big-endian bytes at the document depth.
-std::vector<uint8_t> channelSamples(const std::vector<uint8_t>& values, int depth) {
+// One channel's samples as big-endian bytes at the document depth. 32-bit
+// colour is linear light: v is written as (v/255)^2.2; transparency and
+// masks as v/255.
+std::vector<uint8_t> channelSamples(const std::vector<uint8_t>& values, int depth, bool linear) {
   std::vector<uint8_t> out;
   out.reserve(values.size() * static_cast<size_t>(depth / 8));
   for (uint8_t v : values) {
@@ -125,7 +128,7 @@ std::vector<uint8_t> channelSamples(const std::vector<uint8_t>& values, int dept
       out.push_back(v);
       out.push_back(v);  // v * 257: the high byte is v
     } else {
-      float f = static_cast<float>(v) / 255.0f;
+      float f = linear ? static_cast<float>(v) / 255.0f : static_cast<float>(std::pow(v / 255.0, 2.2));
       uint32_t bits;
       std::memcpy(&bits, &f, 4);
       for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(bits >> s));
@@ -136,10 +139,10 @@ std::vector<uint8_t> channelSamples(const std::vector<uint8_t>& values, int dept
 
 // Compression field and data of one layer channel.
 std::string encodeChannel(const std::vector<uint8_t>& values, int width, int height, int depth,
-                          PsdCompression compression) {
+                          PsdCompression compression, bool linear) {
   Bytes b;
   b.u16(static_cast<uint32_t>(compression));
-  std::vector<uint8_t> data = channelSamples(values, depth);
+  std::vector<uint8_t> data = channelSamples(values, depth, linear);
   size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
   switch (compression) {
     case PsdCompression::kRaw:
@@ -269,16 +272,16 @@ std::vector<ChannelOut> layerChannels(const PsdOptions& o, const PsdRecord& r) {
   if (r.transparency) {
     std::vector<uint8_t> alpha(px.size());
     for (size_t i = 0; i < px.size(); ++i) alpha[i] = component(px[i], 24);
-    out.push_back({-1, encodeChannel(alpha, w, h, o.depth, o.compression)});
+    out.push_back({-1, encodeChannel(alpha, w, h, o.depth, o.compression, true)});
   }
   auto planes = colorPlanes(px, o.colorMode);
   for (size_t c = 0; c < planes.size(); ++c)
-    out.push_back({static_cast<int16_t>(c), encodeChannel(planes[c], w, h, o.depth, o.compression)});
+    out.push_back({static_cast<int16_t>(c), encodeChannel(planes[c], w, h, o.depth, o.compression, false)});
   if (r.hasMask) {
     const PsdMask& m = r.mask;
     std::vector<uint8_t> values = m.pixels;
     values.resize(static_cast<size_t>(std::max(0, m.width)) * static_cast<size_t>(std::max(0, m.height)), 0);
-    out.push_back({-2, encodeChannel(values, m.width, m.height, o.depth, o.compression)});
+    out.push_back({-2, encodeChannel(values, m.width, m.height, o.depth, o.compression, true)});
   }
   return out;
 }
@@ -430,7 +433,7 @@ std::string mergedImage(const PsdOptions& o, const std::vector<PsdRecord>& recor
   if (o.depth == 32) {
     b.u16(0);
     for (const auto& p : planes) {
-      auto s = channelSamples(p, 32);
+      auto s = channelSamples(p, 32, false);
       b.raw(s.data(), s.size());
     }
     return b.str();
@@ -439,7 +442,7 @@ std::string mergedImage(const PsdOptions& o, const std::vector<PsdRecord>& recor
   size_t rowBytes = static_cast<size_t>(o.width) * static_cast<size_t>(o.depth / 8);
   std::string rows;
   for (const auto& p : planes) {
-    auto s = channelSamples(p, o.depth);
+    auto s = channelSamples(p, o.depth, false);
     for (int y = 0; y < o.height; ++y) {
       std::string row;
       packBits(s.data() + rowBytes * static_cast<size_t>(y), rowBytes, row);

@@ -1,0 +1,25 @@
+// libFuzzer entry point for the PSD reader and the compositor: parses the
+// input, composites every record when it loads, and reads the merged image.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "psd/psd.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  korvex::psd::Document document;
+  std::string error;
+  // Composites stay on canvases of at most 4 megapixels to keep runs fast.
+  if (korvex::psd::parseDocument(data, size, document, error) &&
+      static_cast<int64_t>(document.width) * document.height <= (int64_t{1} << 22)) {
+    korvex::psd::Compositor compositor(document);
+    std::vector<const korvex::psd::LayerRecord*> records;
+    for (const auto& record : document.layerRecords) records.push_back(&record);
+    korvex::psd::Box touched;
+    if (compositor.composite(records, touched)) compositor.clear(touched);
+  }
+  std::vector<uint32_t> merged;
+  korvex::psd::readMergedImage(data, size, merged, error);
+  return 0;
+}
