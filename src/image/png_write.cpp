@@ -4,14 +4,15 @@
 #include <cstdio>
 
 #include "image/png.h"
+#include "image/png_write_stream.h"
 #include "platform/platform.h"
 
 namespace korvex {
-namespace {
+namespace png_stream {
 
 // libpng reports errors by longjmp, so this frame holds no C++ object with a
 // destructor. The rows are handed over from the top, samples taken as B, G, R, A.
-bool writeRowsWithLibpng(std::FILE* file, const uint8_t* bgra, int32_t width, int32_t height) {
+bool writeSingleStream(std::FILE* file, const uint8_t* bgra, int32_t width, int32_t height) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
@@ -39,17 +40,15 @@ bool writeRowsWithLibpng(std::FILE* file, const uint8_t* bgra, int32_t width, in
   return true;
 }
 
-}  // namespace
+}  // namespace png_stream
 
 bool write_png(const uint8_t* bgra, int32_t width, int32_t height, const std::string& path) {
   if (width <= 0 || height <= 0 || !bgra) return false;
+  // The file is written beside its target and renamed over it, so a failed
+  // write leaves any earlier file as it was.
   platform::AtomicFileWriter writer;
-  if (!writer.open(path)) {
-    platform::writeConsole("error: write_png " + path + "\n");
-    return false;
-  }
-  if (!writeRowsWithLibpng(writer.file(), bgra, width, height)) return false;
-  if (!writer.commit()) {
+  if (!writer.open(path) || !png_stream::writeParallel(writer.file(), bgra, width, height) ||
+      !writer.commit()) {
     platform::writeConsole("error: write_png " + path + "\n");
     return false;
   }
