@@ -11,6 +11,13 @@ using Strings = std::vector<std::string>;
 
 class TemplatesTest : public DocumentTest {};
 
+// A template whose text does not read back as XML.
+class BrokenTemplate : public Vtxx_template {
+ public:
+  void makeFromOption(const tinyxml2::XMLDocument&) override { makeDefault(); }
+  void makeDefault() override { text_ = "<VantrelCellMap version=\"2.00.00\">\r\n"; }
+};
+
 TEST_F(TemplatesTest, EveryTemplateAnnouncesItsSource) {
   Vtce_template cellMap;
   testing::internal::CaptureStderr();
@@ -21,6 +28,17 @@ TEST_F(TemplatesTest, EveryTemplateAnnouncesItsSource) {
   testing::internal::CaptureStderr();
   animePack.build(options.document);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "make vtpj from vtop.\n");
+}
+
+TEST_F(TemplatesTest, TextThatCannotBeReadBackIsAnError) {
+  BrokenTemplate broken;
+  broken.setPath("x.vtce");
+  testing::internal::CaptureStderr();
+  broken.build(options.document);
+  tinyxml2::XMLDocument document;
+  EXPECT_FALSE(broken.load(document));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("error: cannot read back the document made for x.vtce"),
+            std::string::npos);
 }
 
 TEST_F(TemplatesTest, SetupAnimationIsOneFrameLongWhateverTheOptionSays) {
