@@ -1,0 +1,250 @@
+// The PSD reader on files from the test writer: pixels at every depth,
+// colour mode and compression, and every field of the layer records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "psd/psd.h"
+#include "support/psd_writer.h"
+
+namespace korvex::psd {
+namespace {
+
+using test::PsdCompression;
+using test::PsdOptions;
+using test::PsdRecord;
+using test::PsdRecordKind;
+
+bool parse(const std::string& bytes, Document& d, std::string& error) {
+  return parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error);
+}
+
+Document parseOk(const std::string& bytes) {
+  Document d;
+  std::string error;
+  EXPECT_TRUE(parse(bytes, d, error)) << error;
+  return d;
+}
+
+// A layer whose pixels run through many colours and alphas.
+PsdRecord gradientLayer(int32_t left, int32_t top, int32_t width, int32_t height) {
+  PsdRecord r = test::solidLayer("gradient", left, top, width, height, 0);
+  for (size_t i = 0; i < r.pixels.size(); ++i)
+    r.pixels[i] = static_cast<uint32_t>(i * 37u) << 24 | static_cast<uint32_t>(i * 11u % 256) << 16 |
+                  static_cast<uint32_t>(255 - i * 5u % 256) << 8 | static_cast<uint32_t>(i * 101u % 256);
+  return r;
+}
+
+TEST(Reader, DecodesEveryDepthCompressionAndColourMode) {
+  const PsdRecord layer = gradientLayer(1, 2, 13, 9);
+  for (int depth : {8, 16, 32}) {
+    for (int compression = 0; compression < 4; ++compression) {
+      for (int mode : {3, 1, 4}) {
+        PsdOptions o;
+        o.width = 16;
+        o.height = 12;
+        o.depth = depth;
+        o.colorMode = mode;
+        o.compression = static_cast<PsdCompression>(compression);
+        const Document d = parseOk(test::makePsd(o, {layer}));
+        const std::string where = "depth " + std::to_string(depth) + " compression " +
+                                  std::to_string(compression) + " mode " + std::to_string(mode);
+        ASSERT_EQ(d.layerRecords.size(), 1u) << where;
+        const LayerRecord& r = d.layerRecords[0];
+        EXPECT_EQ(d.depth, depth);
+        EXPECT_EQ(d.colorMode, mode);
+        ASSERT_EQ(r.imageData.size(), layer.pixels.size()) << where;
+        for (size_t i = 0; i < layer.pixels.size(); ++i) {
+          uint32_t expected = layer.pixels[i];
+          if (mode == 1) {  // the writer stores the red component as grey
+            const uint32_t g = expected >> 16 & 0xFF;
+            expected = (expected & 0xFF000000u) | g << 16 | g << 8 | g;
+          }
+          ASSERT_EQ(r.imageData[i], expected) << where << " pixel " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST(Reader, ReadsRecordFields) {
+  PsdRecord a = test::solidLayer("\x83\x8C\x83\x43\x83\x84\x81\x5B", -3, -4, 5, 6, 0x80102030);  // "レイヤー" in Shift_JIS
+  a.unicodeName = u"\u30EC\u30A4\u30E4\u30FC";
+  a.hidden = true;
+  a.opacity = 77;
+  a.fillOpacity = 66;
+  a.blendMode = "mul ";
+  PsdRecord b = test::solidLayer("clipped", 30, 20, 4, 4, 0xFFFFFFFF);
+  b.clipping = true;
+  b.blendMode = "lum ";
+  b.hasMask = true;
+  b.mask.left = 31;
+  b.mask.top = 21;
+  b.mask.width = 2;
+  b.mask.height = 1;
+  b.mask.pixels = {10, 200};
+  b.mask.defaultColor = 255;
+  b.mask.invert = true;
+  PsdRecord empty;
+  empty.name = "empty";
+  PsdRecord fill;
+  fill.kind = PsdRecordKind::kSolidFill;
+  fill.name = "fill";
+  fill.fillColor = 0xA1B2C3;
+  PsdRecord adjustment;
+  adjustment.kind = PsdRecordKind::kAdjustment;
+  adjustment.name = "levels";
+  PsdRecord background = test::solidLayer("Background", 0, 0, 32, 24, 0xFF445566);
+  background.transparency = false;
+
+  std::vector<PsdRecord> records = {background, a, b, empty, fill, adjustment};
+  PsdOptions o;
+  o.width = 32;
+  o.height = 24;
+  const Document d = parseOk(test::makePsd(o, records));
+  ASSERT_EQ(d.layerRecords.size(), 6u);
+  EXPECT_EQ(d.width, 32);
+  EXPECT_EQ(d.height, 24);
+
+  const LayerRecord& bg = d.layerRecords[0];
+  EXPECT_EQ(bg.numberOfChannels, 3);
+  EXPECT_EQ(bg.imageData.front(), 0xFF445566u);
+
+  const LayerRecord& ra = d.layerRecords[1];
+  EXPECT_EQ(ra.layerType, kLayerNormal);
+  EXPECT_EQ(ra.layerName, "\x83\x8C\x83\x43\x83\x84\x81\x5B");
+  EXPECT_EQ(ra.unicodeName, u"\u30EC\u30A4\u30E4\u30FC");
+  EXPECT_FALSE(ra.visible);
+  EXPECT_EQ(ra.left, -3);
+  EXPECT_EQ(ra.top, -4);
+  EXPECT_EQ(ra.width, 5);
+  EXPECT_EQ(ra.height, 6);
+  EXPECT_EQ(ra.numberOfChannels, 4);
+  EXPECT_EQ(ra.opacity, 77);
+  EXPECT_EQ(ra.fillOpacity, 66);
+  EXPECT_EQ(ra.blendMode, BlendMode::kMultiply);
+  EXPECT_FALSE(ra.clipping);
+  EXPECT_FALSE(ra.mask.present());
+
+  const LayerRecord& rb = d.layerRecords[2];
+  EXPECT_TRUE(rb.visible);
+  EXPECT_TRUE(rb.clipping);
+  EXPECT_EQ(rb.blendMode, BlendMode::kLuminosity);
+  EXPECT_EQ(rb.numberOfChannels, 5);
+  EXPECT_EQ(rb.mask.left, 31);
+  EXPECT_EQ(rb.mask.top, 21);
+  EXPECT_EQ(rb.mask.width, 2);
+  EXPECT_EQ(rb.mask.height, 1);
+  EXPECT_EQ(rb.mask.data, (std::vector<uint8_t>{10, 200}));
+  EXPECT_EQ(rb.mask.defaultColor, 255);
+  EXPECT_TRUE(rb.mask.inverted);
+  EXPECT_FALSE(rb.mask.disabled);
+
+  const LayerRecord& re = d.layerRecords[3];
+  EXPECT_EQ(re.width, 0);
+  EXPECT_EQ(re.height, 0);
+  EXPECT_EQ(re.pixels(), nullptr);
+
+  EXPECT_EQ(d.layerRecords[4].layerType, kLayerSolidColor);
+  EXPECT_EQ(d.layerRecords[4].fillColor, 0xA1B2C3u);
+  EXPECT_EQ(d.layerRecords[5].layerType, kLayerAdjustment);
+}
+
+TEST(Reader, GroupsGetTypesSectionSettingsAndLinks) {
+  // outer [ a, inner [ b ], c ] d, in file order bottom first.
+  PsdRecord a = test::solidLayer("a", 0, 0, 1, 1, 0xFF000001);
+  PsdRecord b = test::solidLayer("b", 0, 0, 1, 1, 0xFF000002);
+  PsdRecord c = test::solidLayer("c", 0, 0, 1, 1, 0xFF000003);
+  PsdRecord d = test::solidLayer("d", 0, 0, 1, 1, 0xFF000004);
+  std::vector<PsdRecord> inner = test::group("inner", {b}, true);
+  inner.back().closedFolder = true;
+  inner.back().blendMode = "scrn";
+  inner.back().opacity = 128;
+  std::vector<PsdRecord> children = {a};
+  test::append(children, inner);
+  children.push_back(c);
+  std::vector<PsdRecord> records = test::group("outer", children);
+  records.push_back(d);
+  PsdOptions o;
+  o.width = o.height = 2;
+  const Document doc = parseOk(test::makePsd(o, records));
+  // 0 divider(outer), 1 a, 2 divider(inner), 3 b, 4 header(inner), 5 c, 6 header(outer), 7 d
+  ASSERT_EQ(doc.layerRecords.size(), 8u);
+  const auto& r = doc.layerRecords;
+  EXPECT_EQ(r[0].layerType, kLayerSectionDivider);
+  EXPECT_EQ(r[0].sectionType, 3);
+  EXPECT_EQ(r[0].layerName, "</Layer group>");
+  EXPECT_EQ(r[4].layerType, kLayerGroupHeader);
+  EXPECT_EQ(r[4].sectionType, 2);
+  EXPECT_EQ(r[4].layerName, "inner");
+  EXPECT_FALSE(r[4].visible);
+  EXPECT_EQ(r[4].blendMode, BlendMode::kScreen);
+  EXPECT_EQ(r[4].opacity, 128);
+  EXPECT_EQ(r[6].sectionType, 1);
+  EXPECT_EQ(r[6].blendMode, BlendMode::kPassThrough);
+  EXPECT_EQ(r[6].width, 0);
+  // Links: innermost enclosing header, the outer one restored after a nested group.
+  EXPECT_EQ(r[7].groupHeader, -1);
+  EXPECT_EQ(r[6].groupHeader, -1);
+  EXPECT_EQ(r[5].groupHeader, 6);
+  EXPECT_EQ(r[4].groupHeader, 6);
+  EXPECT_EQ(r[3].groupHeader, 4);
+  EXPECT_EQ(r[2].groupHeader, 4);
+  EXPECT_EQ(r[1].groupHeader, 6);
+  EXPECT_EQ(r[0].groupHeader, 6);
+}
+
+TEST(Reader, EmptyLayerSectionGivesNoRecords) {
+  PsdOptions o;
+  o.width = 3;
+  o.height = 2;
+  const Document d = parseOk(test::makePsd(o, {}));
+  EXPECT_TRUE(d.layerRecords.empty());
+  EXPECT_EQ(d.width, 3);
+  EXPECT_EQ(d.height, 2);
+}
+
+TEST(Reader, ReadsTheMergedImage) {
+  PsdOptions o;
+  o.width = 4;
+  o.height = 3;
+  std::vector<PsdRecord> records = {test::solidLayer("a", 1, 1, 2, 1, 0xFF123456)};
+  const std::string bytes = test::makePsd(o, records);
+  std::vector<uint32_t> merged;
+  std::string error;
+  ASSERT_TRUE(readMergedImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), merged, error)) << error;
+  ASSERT_EQ(merged.size(), 12u);
+  EXPECT_EQ(merged[0], 0xFFFFFFFFu);
+  EXPECT_EQ(merged[5], 0xFF123456u);
+  EXPECT_EQ(merged[6], 0xFF123456u);
+}
+
+TEST(Reader, RefusesLargeDocumentsAndUnsupportedDepths) {
+  PsdOptions o;
+  o.width = o.height = 2;
+  std::string bytes = test::makePsd(o, {test::solidLayer("a", 0, 0, 1, 1, 0xFF000000)});
+  Document d;
+  std::string error;
+  std::string psb = bytes;
+  psb[5] = 2;  // version 2
+  EXPECT_FALSE(parse(psb, d, error));
+  EXPECT_NE(error.find("version 2"), std::string::npos) << error;
+  std::string depth = bytes;
+  depth[23] = 17;
+  EXPECT_FALSE(parse(depth, d, error));
+  EXPECT_NE(error.find("depth 17"), std::string::npos) << error;
+  std::string signature = bytes;
+  signature[0] = 'X';
+  EXPECT_FALSE(parse(signature, d, error));
+}
+
+TEST(Reader, LoadsFromAPath) {
+  Document d;
+  std::string error;
+  EXPECT_FALSE(loadDocument("/nonexistent/file.psd", d, error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace korvex::psd
