@@ -29,8 +29,12 @@ inline uint32_t div255(uint32_t v) { return (v + 127) / 255; }
 
 // ---- blend functions on one component (b backdrop, s source, 0..255) ----
 
-inline int burn(int b, int s) { return b == 255 ? 255 : s == 0 ? 0 : std::max(0, 255 - (255 - b) * 255 / s); }
-inline int dodge(int b, int s) { return b == 0 ? 0 : s == 255 ? 255 : std::min(255, b * 255 / (255 - s)); }
+inline int burn(int b, int s) {
+  return b == 255 ? 255 : s == 0 ? 0 : std::max(0, 255 - ((255 - b) * 255 + s / 2) / s);
+}
+inline int dodge(int b, int s) {
+  return b == 0 ? 0 : s == 255 ? 255 : std::min(255, (b * 255 + (255 - s) / 2) / (255 - s));
+}
 inline int multiply(int b, int s) { return static_cast<int>(div255(static_cast<uint32_t>(b * s))); }
 inline int screen(int b, int s) { return b + s - multiply(b, s); }
 inline int hardLight(int b, int s) {
@@ -63,14 +67,14 @@ int fLinearDodge(int b, int s) { return std::min(255, b + s); }
 int fOverlay(int b, int s) { return hardLight(s, b); }
 int fSoftLight(int b, int s) { return softLight(b, s); }
 int fHardLight(int b, int s) { return hardLight(b, s); }
-int fVividLight(int b, int s) { return s < 128 ? burn(b, 2 * s) : dodge(b, 2 * (s - 128)); }
+int fVividLight(int b, int s) { return s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
 int fLinearLight(int b, int s) { return std::clamp(b + 2 * s - 255, 0, 255); }
 int fPinLight(int b, int s) { return s < 128 ? std::min(b, 2 * s) : std::max(b, 2 * s - 255); }
 int fHardMix(int b, int s) { return b + s >= 255 ? 255 : 0; }
 int fDifference(int b, int s) { return std::abs(b - s); }
 int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
 int fSubtract(int b, int s) { return std::max(0, b - s); }
-int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, b * 255 / s); }
+int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
 
 // ---- non-separable modes: hue, saturation, colour, luminosity ----
 
