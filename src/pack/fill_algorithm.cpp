@@ -1,7 +1,9 @@
 #include "pack/fill_algorithm.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <limits>
+#include <utility>
 
 namespace korvex {
 namespace {
@@ -48,9 +50,12 @@ void BLF::Init(int32_t containerWidth, int32_t containerHeight, int32_t newCapac
   rectY_.assign(static_cast<size_t>(capacity), 0);
   rects_.clear();
   points_.clear();
+  pointAt_.clear();
+  runs_.clear();
   cellSize_ = std::max<int64_t>(64, areaWidth_ / 1024 + 1);
   gridColumns_ = std::max<int64_t>(1, (areaWidth_ + cellSize_ - 1) / cellSize_);
   grid_.clear();
+  pointGrid_.clear();
   loose_.clear();
   candidatesMade_ = 0;
   overlapSearches_ = 0;
@@ -68,11 +73,12 @@ void BLF::AddRect(int32_t index, int32_t width, int32_t height) {
   rectX_[static_cast<size_t>(index)] = x;
   rectY_[static_cast<size_t>(index)] = y;
   rects_.push_back({x, y, w, h});
-  if (w > 0 && h > 0) insertRect(static_cast<int32_t>(rects_.size() - 1));
+  if (w > 0 && h > 0) {
+    insertRect(static_cast<int32_t>(rects_.size() - 1));
+    dropCovered(rects_.back());
+  }
   if (!placed) return;
 
-  // The new rectangle covers its own corner.
-  points_.erase({y, x});
   addCandidate(x + w, 0, 0, y);
   addCandidate(0, y + h, x, 0);
   const int64_t right = x + w, bottom = y + h;
@@ -100,28 +106,56 @@ void BLF::GetPos(int32_t index, int32_t& x, int32_t& y) {
 }
 
 // Points are visited by y, then x; the first that admits the rectangle wins.
-// A point that admits nothing any more is dropped on the way.
+// A run is passed over when its bounds refuse the size; a run searched
+// without success gets exact bounds and loses its dropped points.
 bool BLF::place(int64_t width, int64_t height, int64_t& x, int64_t& y) {
   if (width < 1 || height < 1) return false;  // gaps are never negative
-  for (auto it = points_.begin(); it != points_.end();) {
-    const PointKey& key = it->first;
-    Point& point = it->second;
-    const int64_t px = key.second;
-    if (px + width > areaWidth_ || !anyAtOrBelow(point.gaps, width - 1, height - 1) ||
-        anyAtOrBelow(point.blockers, width - 1, height - 1)) {
-      ++it;
+  bool emptied = false;
+  for (Run& run : runs_) {
+    if (width <= run.minGapX || height <= run.minGapY || width > run.maxWidth || height > run.maxHeight)
       continue;
+    Run exact = emptyRun();
+    for (const Entry& e : run.entries) {
+      Point& p = points_[static_cast<size_t>(e.id)];
+      if (p.alive && admits(p, e.id, width, height)) {
+        x = p.x;
+        y = p.y;
+        return true;
+      }
+      if (!p.alive) continue;
+      exact.entries.push_back(e);
+      widen(exact, p);
     }
-    ++overlapSearches_;
-    bool blocked = false;
-    addBlockers(key, point, width, height, blocked);
-    if (!blocked) {
-      x = px;
-      y = key.first;
-      return true;
-    }
-    it = pruneGaps(key, point) ? points_.erase(it) : std::next(it);
+    run = std::move(exact);
+    emptied = emptied || run.entries.empty();
   }
+  if (emptied)
+    runs_.erase(std::remove_if(runs_.begin(), runs_.end(), [](const Run& run) { return run.entries.empty(); }),
+                runs_.end());
+  return false;
+}
+
+// The full test of one point. An overlap found is remembered at the point as
+// a blocker; gap pairs under which every size is blocked are dropped, and the
+// point with them once none is left.
+bool BLF::admits(Point& p, int32_t id, int64_t width, int64_t height) {
+  if (width <= p.minGapX || height <= p.minGapY || width > p.maxWidth || height > p.maxHeight ||
+      !anyAtOrBelow(p.gaps, width - 1, height - 1) || anyAtOrBelow(p.blockers, width - 1, height - 1))
+    return false;
+  ++overlapSearches_;
+  bool blocked = false;
+  forRectsIn(p.x, p.y, width, height, [&](const Rect& r) {
+    if (p.x < r.x + r.w && p.x + width > r.x && p.y + height > r.y && p.y < r.y + r.h) {
+      blocked = true;
+      insertMinimal(p.blockers, std::max<int64_t>(0, r.x - p.x), std::max<int64_t>(0, r.y - p.y));
+    }
+  });
+  if (!blocked) return true;
+  p.gaps.erase(std::remove_if(p.gaps.begin(), p.gaps.end(),
+                              [&](const SizePair& g) { return anyAtOrBelow(p.blockers, g.first, g.second); }),
+               p.gaps.end());
+  if (p.gaps.empty()) drop(id);
+  else summarize(p);
   return false;
 }
 
@@ -129,40 +163,119 @@ void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
   ++candidatesMade_;
   // A rectangle here is at least gapX + 1 wide and must end by the right edge.
   if (x < 0 || y < 0 || x + gapX + 1 > areaWidth_) return;
-  auto it = points_.find({y, x});
-  if (it == points_.end()) {
-    if (covered(x, y)) return;
-    points_[{y, x}].gaps.emplace_back(gapX, gapY);
+  auto it = pointAt_.find({x, y});
+  if (it != pointAt_.end()) {
+    Point& p = points_[static_cast<size_t>(it->second)];
+    if (anyAtOrBelow(p.blockers, gapX, gapY) || anyAtOrBelow(p.gaps, gapX, gapY)) return;
+    insertMinimal(p.gaps, gapX, gapY);
+    summarize(p);
+    widen(runs_[runOf(x, y)], p);
     return;
   }
-  if (anyAtOrBelow(it->second.blockers, gapX, gapY)) return;
-  insertMinimal(it->second.gaps, gapX, gapY);
+  if (covered(x, y)) return;
+  const auto id = static_cast<int32_t>(points_.size());
+  Point& p = points_.emplace_back();
+  p.x = x;
+  p.y = y;
+  p.gaps.emplace_back(gapX, gapY);
+  summarize(p);
+  pointAt_.emplace(std::make_pair(x, y), id);
+
+  // Into its run, in order; a run grown too long is split in two.
+  constexpr size_t kRunLength = 64;
+  if (runs_.empty()) runs_.push_back(emptyRun());
+  const size_t r = runOf(x, y);
+  Run& run = runs_[r];
+  const Entry entry{y, x, id};
+  run.entries.insert(std::upper_bound(run.entries.begin(), run.entries.end(), entry,
+                                      [](const Entry& a, const Entry& b) {
+                                        return a.y != b.y ? a.y < b.y : a.x < b.x;
+                                      }),
+                     entry);
+  widen(run, p);
+  if (run.entries.size() > 2 * kRunLength) {
+    Run upper = run;  // the bounds stay valid for both halves
+    upper.entries.erase(upper.entries.begin(), upper.entries.begin() + kRunLength);
+    run.entries.resize(kRunLength);
+    runs_.insert(runs_.begin() + static_cast<ptrdiff_t>(r + 1), std::move(upper));
+  }
+
+  int64_t c0, c1, r0, r1;
+  if (gridCells(x, y, 1, 1, c0, c1, r0, r1)) {
+    const size_t cell = static_cast<size_t>(r0 * gridColumns_ + c0);
+    if (pointGrid_.size() <= cell) pointGrid_.resize(static_cast<size_t>((r0 + 1) * gridColumns_));
+    pointGrid_[cell].push_back(id);
+  }
 }
 
-// Records every placed rectangle that overlaps width x height at the point.
-// A rectangle overlapping there blocks every size at least as wide as its
-// offset right of the point and at least as tall as its offset below it.
-void BLF::addBlockers(const PointKey& key, Point& point, int64_t width, int64_t height,
-                      bool& blocked) {
-  const int64_t px = key.second, py = key.first;
-  forRectsIn(px, py, width, height, [&](const Rect& r) {
-    if (px < r.x + r.w && px + width > r.x && py + height > r.y && py < r.y + r.h) {
-      blocked = true;
-      insertMinimal(point.blockers, std::max<int64_t>(0, r.x - px), std::max<int64_t>(0, r.y - py));
+void BLF::summarize(Point& p) const {
+  p.minGapX = p.minGapY = std::numeric_limits<int64_t>::max();
+  for (const SizePair& g : p.gaps) {
+    p.minGapX = std::min(p.minGapX, g.first);
+    p.minGapY = std::min(p.minGapY, g.second);
+  }
+  // A blocker level with the point's top edge bounds the width of any size;
+  // one level with its left edge bounds the height.
+  p.maxWidth = areaWidth_ - p.x;
+  p.maxHeight = std::numeric_limits<int64_t>::max();
+  for (const SizePair& b : p.blockers) {
+    if (b.second == 0) p.maxWidth = std::min(p.maxWidth, b.first);
+    if (b.first == 0) p.maxHeight = std::min(p.maxHeight, b.second);
+  }
+}
+
+BLF::Run BLF::emptyRun() {
+  Run run;
+  run.minGapX = run.minGapY = std::numeric_limits<int64_t>::max();
+  run.maxWidth = run.maxHeight = std::numeric_limits<int64_t>::min();
+  return run;
+}
+
+// The run a point at (x, y) belongs in: the last whose first entry is not after it.
+size_t BLF::runOf(int64_t x, int64_t y) const {
+  auto it = std::upper_bound(runs_.begin(), runs_.end(), std::make_pair(y, x),
+                             [](const std::pair<int64_t, int64_t>& key, const Run& run) {
+                               if (run.entries.empty()) return false;
+                               const Entry& e = run.entries.front();
+                               return key.first != e.y ? key.first < e.y : key.second < e.x;
+                             });
+  return it == runs_.begin() ? 0 : static_cast<size_t>(it - runs_.begin()) - 1;
+}
+
+void BLF::widen(Run& run, const Point& p) {
+  run.minGapX = std::min(run.minGapX, p.minGapX);
+  run.minGapY = std::min(run.minGapY, p.minGapY);
+  run.maxWidth = std::max(run.maxWidth, p.maxWidth);
+  run.maxHeight = std::max(run.maxHeight, p.maxHeight);
+}
+
+void BLF::drop(int32_t id) {
+  Point& p = points_[static_cast<size_t>(id)];
+  p.alive = false;
+  pointAt_.erase({p.x, p.y});
+  std::vector<SizePair>().swap(p.gaps);
+  std::vector<SizePair>().swap(p.blockers);
+}
+
+// Every size of at least 1 x 1 overlaps a rectangle at a point it covers.
+void BLF::dropCovered(const Rect& r) {
+  int64_t c0, c1, r0, r1;
+  if (r.x < 0 || r.y < 0 || !gridCells(r.x, r.y, r.w, r.h, c0, c1, r0, r1)) return;
+  r1 = std::min(r1, static_cast<int64_t>(pointGrid_.size()) / gridColumns_ - 1);
+  for (int64_t row = r0; row <= r1; ++row)
+    for (int64_t col = c0; col <= c1; ++col) {
+      auto& cell = pointGrid_[static_cast<size_t>(row * gridColumns_ + col)];
+      cell.erase(std::remove_if(cell.begin(), cell.end(),
+                                [&](int32_t id) {
+                                  const Point& p = points_[static_cast<size_t>(id)];
+                                  if (!p.alive) return true;
+                                  if (p.x < r.x || p.x >= r.x + r.w || p.y < r.y || p.y >= r.y + r.h)
+                                    return false;
+                                  drop(id);
+                                  return true;
+                                }),
+                 cell.end());
     }
-  });
-}
-
-// Drops the gap pairs under which every admissible size is blocked; true
-// when none is left.
-bool BLF::pruneGaps(const PointKey&, Point& point) const {
-  auto& gaps = point.gaps;
-  gaps.erase(std::remove_if(gaps.begin(), gaps.end(),
-                            [&](const SizePair& g) {
-                              return anyAtOrBelow(point.blockers, g.first, g.second);
-                            }),
-             gaps.end());
-  return gaps.empty();
 }
 
 bool BLF::covered(int64_t x, int64_t y) const {
@@ -173,15 +286,22 @@ bool BLF::covered(int64_t x, int64_t y) const {
   return hit;
 }
 
+// The grid cells the region [x, x + width) x [y, y + height) meets, x and y
+// not negative; false when the region lies beyond the grid's reach.
+bool BLF::gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
+                    int64_t& r0, int64_t& r1) const {
+  c0 = x / cellSize_;
+  r0 = y / cellSize_;
+  c1 = std::min(gridColumns_ - 1, (x + width - 1) / cellSize_);
+  r1 = (y + height - 1) / cellSize_;
+  return c0 <= c1 && r0 < kMaxGridRows;
+}
+
 void BLF::insertRect(int32_t id) {
   const Rect& r = rects_[static_cast<size_t>(id)];
-  if (r.x < 0 || r.y < 0) {
-    loose_.push_back(id);
-    return;
-  }
-  const int64_t c0 = r.x / cellSize_, c1 = std::min(gridColumns_ - 1, (r.x + r.w - 1) / cellSize_);
-  const int64_t r0 = r.y / cellSize_, r1 = (r.y + r.h - 1) / cellSize_;
-  if (r1 >= kMaxGridRows || (r1 - r0 + 1) * (c1 - c0 + 1) > kMaxGridCellsPerRect) {
+  int64_t c0, c1, r0, r1;
+  if (r.x < 0 || r.y < 0 || !gridCells(r.x, r.y, r.w, r.h, c0, c1, r0, r1) || r1 >= kMaxGridRows ||
+      (r1 - r0 + 1) * (c1 - c0 + 1) > kMaxGridCellsPerRect) {
     loose_.push_back(id);
     return;
   }
@@ -196,14 +316,14 @@ void BLF::insertRect(int32_t id) {
 // [x, x + width) x [y, y + height), x and y not negative; some more than once.
 template <typename Visit>
 void BLF::forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const {
-  const int64_t rows = static_cast<int64_t>(grid_.size()) / gridColumns_;
-  const int64_t c0 = x / cellSize_, r0 = y / cellSize_;
-  const int64_t c1 = std::min(gridColumns_ - 1, (x + width - 1) / cellSize_);
-  const int64_t r1 = std::min(rows - 1, (y + height - 1) / cellSize_);
-  for (int64_t row = r0; row <= r1; ++row)
-    for (int64_t col = c0; col <= c1; ++col)
-      for (int32_t id : grid_[static_cast<size_t>(row * gridColumns_ + col)])
-        visit(rects_[static_cast<size_t>(id)]);
+  int64_t c0, c1, r0, r1;
+  if (gridCells(x, y, width, height, c0, c1, r0, r1)) {
+    r1 = std::min(r1, static_cast<int64_t>(grid_.size()) / gridColumns_ - 1);
+    for (int64_t row = r0; row <= r1; ++row)
+      for (int64_t col = c0; col <= c1; ++col)
+        for (int32_t id : grid_[static_cast<size_t>(row * gridColumns_ + col)])
+          visit(rects_[static_cast<size_t>(id)]);
+  }
   for (int32_t id : loose_) visit(rects_[static_cast<size_t>(id)]);
 }
 

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,10 +52,12 @@ class BLF : public FillAlgorithm {
   void AddRect(int32_t index, int32_t width, int32_t height) override;
   void GetPos(int32_t index, int32_t& x, int32_t& y) override;
 
-  // Candidate points made so far (every append, duplicates included), and
-  // how many point tests reached the overlap search; for measurements.
+  // Candidate points made so far (every append, duplicates included), how
+  // many point tests reached the overlap search, and how many distinct
+  // points are held; for measurements.
   int64_t candidatesMade() const { return candidatesMade_; }
   int64_t overlapSearches() const { return overlapSearches_; }
+  int64_t livePoints() const { return static_cast<int64_t>(pointAt_.size()); }
 
  private:
   struct Rect {
@@ -62,18 +65,51 @@ class BLF : public FillAlgorithm {
   };
   // A pair (a, b) meaning "width > a and height > b".
   using SizePair = std::pair<int64_t, int64_t>;
+  // One distinct candidate point. A size is admitted when it exceeds one of
+  // the gap pairs, exceeds none of the blocker pairs, ends by the right edge
+  // and overlaps no placed rectangle. The four bounds summarise the pairs:
+  // every admitted size is wider than minGapX, taller than minGapY, at most
+  // maxWidth wide and at most maxHeight tall.
   struct Point {
-    std::vector<SizePair> gaps;      // accepts a size above one of these
-    std::vector<SizePair> blockers;  // refuses a size above one of these
+    int64_t x = 0, y = 0;
+    int64_t minGapX = 0, minGapY = 0, maxWidth = 0, maxHeight = 0;
+    std::vector<SizePair> gaps;
+    std::vector<SizePair> blockers;
+    bool alive = true;
   };
-  using PointKey = std::pair<int64_t, int64_t>;  // (y, x): the order of preference
+  struct KeyHash {
+    size_t operator()(const std::pair<int64_t, int64_t>& k) const {
+      uint64_t h = static_cast<uint64_t>(k.first) * 0x9e3779b97f4a7c15ull ^ static_cast<uint64_t>(k.second);
+      h ^= h >> 31;
+      h *= 0xbf58476d1ce4e5b9ull;
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  // Held points in runs sorted by y, then x, each run with bounds that hold
+  // for every point in it (possibly looser than needed), so a run whose
+  // bounds refuse the size is passed over whole.
+  struct Entry {
+    int64_t y, x;
+    int32_t id;
+  };
+  struct Run {
+    std::vector<Entry> entries;
+    int64_t minGapX = 0, minGapY = 0, maxWidth = 0, maxHeight = 0;
+  };
 
   bool place(int64_t width, int64_t height, int64_t& x, int64_t& y);
+  bool admits(Point& p, int32_t id, int64_t width, int64_t height);
   void addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY);
-  void addBlockers(const PointKey& key, Point& point, int64_t width, int64_t height, bool& blocked);
-  bool pruneGaps(const PointKey& key, Point& point) const;
+  void summarize(Point& point) const;
+  static Run emptyRun();
+  size_t runOf(int64_t x, int64_t y) const;
+  static void widen(Run& run, const Point& point);
+  void drop(int32_t id);
+  void dropCovered(const Rect& r);
   bool covered(int64_t x, int64_t y) const;
   void insertRect(int32_t id);
+  bool gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
+                 int64_t& r0, int64_t& r1) const;
   template <typename Visit>
   void forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const;
 
@@ -81,12 +117,16 @@ class BLF : public FillAlgorithm {
   int32_t lastIndex_ = -1;
   std::vector<int64_t> rectX_, rectY_;  // per index, area coordinates
   std::vector<Rect> rects_;             // every added rectangle, in index order
-  std::map<PointKey, Point> points_;
-  // Grid of placed rectangles: cells of cellSize_ x cellSize_, rows grown on
-  // demand; rectangles outside it (failed ones, very tall ones) are in `loose_`.
+  std::vector<Point> points_;           // every point ever held, dropped ones included
+  std::unordered_map<std::pair<int64_t, int64_t>, int32_t, KeyHash> pointAt_;  // (x, y) of held points
+  std::vector<Run> runs_;
+  // Grids of placed rectangles and of held points: cells of cellSize_ x
+  // cellSize_, rows grown on demand. Rectangles outside it (failed ones, very
+  // tall ones) are in `loose_`; points outside it are simply not in pointGrid_.
   int64_t cellSize_ = 64;
   int64_t gridColumns_ = 1;
   std::vector<std::vector<int32_t>> grid_;
+  std::vector<std::vector<int32_t>> pointGrid_;
   std::vector<int32_t> loose_;
   int64_t candidatesMade_ = 0;
   int64_t overlapSearches_ = 0;
