@@ -92,6 +92,20 @@ TEST(InfoFile, LineWithoutHashFailsAfterEarlierCells) {
   EXPECT_EQ(run.printed.rfind("read image : " + dir.file("a.png") + "\nOK!\n", 0), 0u);
 }
 
+TEST(InfoFile, LinesLongerThanTheBufferAreReadInPieces) {
+  TempDir dir;
+  writeImage(dir.file("a.png"), 2, 2);
+  CellTable table;
+  // 262,143 bytes fill the buffer; the line end that follows reads as an empty line.
+  const std::string piece = "a.png#" + std::string(262143 - 6, 'x');
+  EXPECT_EQ(readInfo(dir, piece + "\n", table).result, 2);
+  EXPECT_EQ(table.cellCount(), 1);
+
+  CellTable shorter;
+  // One byte shorter, the line is whole: its token ".png" names no file.
+  EXPECT_EQ(readInfo(dir, piece.substr(1) + "\n", shorter).result, 3);
+}
+
 TEST(InfoFile, UnreadableImagesStopTheReader) {
   TempDir dir;
   writeImage(dir.file("a.png"), 2, 2);
