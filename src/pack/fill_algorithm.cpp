@@ -106,41 +106,55 @@ void BLF::GetPos(int32_t index, int32_t& x, int32_t& y) {
 }
 
 // Points are visited by y, then x; the first that admits the rectangle wins.
-// A run is passed over when its bounds refuse the size; a run searched
-// without success gets exact bounds and loses its dropped points.
+// A run is passed over when its bounds refuse the size; a run searched to
+// its end gets exact bounds. Dropped points leave the runs on the way.
 bool BLF::place(int64_t width, int64_t height, int64_t& x, int64_t& y) {
   if (width < 1 || height < 1) return false;  // gaps are never negative
-  bool emptied = false;
+  bool found = false, emptied = false;
   for (Run& run : runs_) {
     if (width <= run.minGapX || height <= run.minGapY || width > run.maxWidth || height > run.maxHeight)
       continue;
     Run exact = emptyRun();
-    for (const Entry& e : run.entries) {
-      Point& p = points_[static_cast<size_t>(e.id)];
-      if (p.alive && admits(p, e.id, width, height)) {
-        x = p.x;
-        y = p.y;
-        return true;
+    size_t kept = 0, i = 0;
+    for (; i < run.entries.size(); ++i) {
+      Entry& e = run.entries[i];
+      if (e.alive && admits(e, width, height)) {
+        x = e.x;
+        y = e.y;
+        found = true;
+        break;
       }
-      if (!p.alive) continue;
-      exact.entries.push_back(e);
-      widen(exact, p);
+      if (!e.alive) continue;
+      widen(exact, e);
+      run.entries[kept++] = e;
     }
-    run = std::move(exact);
-    emptied = emptied || run.entries.empty();
+    if (found) {
+      run.entries.erase(run.entries.begin() + static_cast<ptrdiff_t>(kept),
+                        run.entries.begin() + static_cast<ptrdiff_t>(i));
+      break;
+    }
+    run.entries.resize(kept);
+    run.minGapX = exact.minGapX;
+    run.minGapY = exact.minGapY;
+    run.maxWidth = exact.maxWidth;
+    run.maxHeight = exact.maxHeight;
+    emptied = emptied || kept == 0;
   }
+  // Empty runs would break the search for a point's run.
   if (emptied)
     runs_.erase(std::remove_if(runs_.begin(), runs_.end(), [](const Run& run) { return run.entries.empty(); }),
                 runs_.end());
-  return false;
+  return found;
 }
 
 // The full test of one point. An overlap found is remembered at the point as
 // a blocker; gap pairs under which every size is blocked are dropped, and the
 // point with them once none is left.
-bool BLF::admits(Point& p, int32_t id, int64_t width, int64_t height) {
-  if (width <= p.minGapX || height <= p.minGapY || width > p.maxWidth || height > p.maxHeight ||
-      !anyAtOrBelow(p.gaps, width - 1, height - 1) || anyAtOrBelow(p.blockers, width - 1, height - 1))
+bool BLF::admits(Entry& e, int64_t width, int64_t height) {
+  if (width <= e.minGapX || height <= e.minGapY || width > e.maxWidth || height > e.maxHeight)
+    return false;
+  Point& p = points_[static_cast<size_t>(e.id)];
+  if (!anyAtOrBelow(p.gaps, width - 1, height - 1) || anyAtOrBelow(p.blockers, width - 1, height - 1))
     return false;
   ++overlapSearches_;
   bool blocked = false;
@@ -154,45 +168,47 @@ bool BLF::admits(Point& p, int32_t id, int64_t width, int64_t height) {
   p.gaps.erase(std::remove_if(p.gaps.begin(), p.gaps.end(),
                               [&](const SizePair& g) { return anyAtOrBelow(p.blockers, g.first, g.second); }),
                p.gaps.end());
-  if (p.gaps.empty()) drop(id);
-  else summarize(p);
+  if (p.gaps.empty()) drop(e);
+  else summarize(p, e);
   return false;
 }
 
 void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
   ++candidatesMade_;
-  // A rectangle here is at least gapX + 1 wide and must end by the right edge.
-  if (x < 0 || y < 0 || x + gapX + 1 > areaWidth_) return;
+  // A rectangle here is at least gapX + 1 wide and must end by the right
+  // edge. Most new points lie inside a placed rectangle; held points never do.
+  if (x < 0 || y < 0 || x + gapX + 1 > areaWidth_ || covered(x, y)) return;
   auto it = pointAt_.find({x, y});
   if (it != pointAt_.end()) {
     Point& p = points_[static_cast<size_t>(it->second)];
     if (anyAtOrBelow(p.blockers, gapX, gapY) || anyAtOrBelow(p.gaps, gapX, gapY)) return;
     insertMinimal(p.gaps, gapX, gapY);
-    summarize(p);
-    widen(runs_[runOf(x, y)], p);
+    const size_t r = runOf(x, y);
+    Entry* e = entryOf(x, y);
+    summarize(p, *e);
+    widen(runs_[r], *e);
     return;
   }
-  if (covered(x, y)) return;
   const auto id = static_cast<int32_t>(points_.size());
   Point& p = points_.emplace_back();
   p.x = x;
   p.y = y;
   p.gaps.emplace_back(gapX, gapY);
-  summarize(p);
   pointAt_.emplace(std::make_pair(x, y), id);
+  Entry entry{y, x, 0, 0, 0, 0, id, true};
+  summarize(p, entry);
 
   // Into its run, in order; a run grown too long is split in two.
-  constexpr size_t kRunLength = 64;
+  constexpr size_t kRunLength = 16;
   if (runs_.empty()) runs_.push_back(emptyRun());
   const size_t r = runOf(x, y);
   Run& run = runs_[r];
-  const Entry entry{y, x, id};
   run.entries.insert(std::upper_bound(run.entries.begin(), run.entries.end(), entry,
                                       [](const Entry& a, const Entry& b) {
                                         return a.y != b.y ? a.y < b.y : a.x < b.x;
                                       }),
                      entry);
-  widen(run, p);
+  widen(run, entry);
   if (run.entries.size() > 2 * kRunLength) {
     Run upper = run;  // the bounds stay valid for both halves
     upper.entries.erase(upper.entries.begin(), upper.entries.begin() + kRunLength);
@@ -208,19 +224,19 @@ void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
   }
 }
 
-void BLF::summarize(Point& p) const {
-  p.minGapX = p.minGapY = std::numeric_limits<int64_t>::max();
+void BLF::summarize(const Point& p, Entry& e) const {
+  e.minGapX = e.minGapY = std::numeric_limits<int64_t>::max();
   for (const SizePair& g : p.gaps) {
-    p.minGapX = std::min(p.minGapX, g.first);
-    p.minGapY = std::min(p.minGapY, g.second);
+    e.minGapX = std::min(e.minGapX, g.first);
+    e.minGapY = std::min(e.minGapY, g.second);
   }
   // A blocker level with the point's top edge bounds the width of any size;
   // one level with its left edge bounds the height.
-  p.maxWidth = areaWidth_ - p.x;
-  p.maxHeight = std::numeric_limits<int64_t>::max();
+  e.maxWidth = areaWidth_ - p.x;
+  e.maxHeight = std::numeric_limits<int64_t>::max();
   for (const SizePair& b : p.blockers) {
-    if (b.second == 0) p.maxWidth = std::min(p.maxWidth, b.first);
-    if (b.first == 0) p.maxHeight = std::min(p.maxHeight, b.second);
+    if (b.second == 0) e.maxWidth = std::min(e.maxWidth, b.first);
+    if (b.first == 0) e.maxHeight = std::min(e.maxHeight, b.second);
   }
 }
 
@@ -231,7 +247,15 @@ BLF::Run BLF::emptyRun() {
   return run;
 }
 
-// The run a point at (x, y) belongs in: the last whose first entry is not after it.
+void BLF::widen(Run& run, const Entry& e) {
+  run.minGapX = std::min(run.minGapX, e.minGapX);
+  run.minGapY = std::min(run.minGapY, e.minGapY);
+  run.maxWidth = std::max(run.maxWidth, e.maxWidth);
+  run.maxHeight = std::max(run.maxHeight, e.maxHeight);
+}
+
+// The run a point at (x, y) belongs in: the last whose first entry is not
+// after it. Only the first run of all is ever empty, before its first point.
 size_t BLF::runOf(int64_t x, int64_t y) const {
   auto it = std::upper_bound(runs_.begin(), runs_.end(), std::make_pair(y, x),
                              [](const std::pair<int64_t, int64_t>& key, const Run& run) {
@@ -242,15 +266,19 @@ size_t BLF::runOf(int64_t x, int64_t y) const {
   return it == runs_.begin() ? 0 : static_cast<size_t>(it - runs_.begin()) - 1;
 }
 
-void BLF::widen(Run& run, const Point& p) {
-  run.minGapX = std::min(run.minGapX, p.minGapX);
-  run.minGapY = std::min(run.minGapY, p.minGapY);
-  run.maxWidth = std::max(run.maxWidth, p.maxWidth);
-  run.maxHeight = std::max(run.maxHeight, p.maxHeight);
+// The entry of the held point at (x, y).
+BLF::Entry* BLF::entryOf(int64_t x, int64_t y) {
+  auto& entries = runs_[runOf(x, y)].entries;
+  auto it = std::lower_bound(entries.begin(), entries.end(), std::make_pair(y, x),
+                             [](const Entry& e, const std::pair<int64_t, int64_t>& key) {
+                               return e.y != key.first ? e.y < key.first : e.x < key.second;
+                             });
+  return &*it;
 }
 
-void BLF::drop(int32_t id) {
-  Point& p = points_[static_cast<size_t>(id)];
+void BLF::drop(Entry& e) {
+  e.alive = false;
+  Point& p = points_[static_cast<size_t>(e.id)];
   p.alive = false;
   pointAt_.erase({p.x, p.y});
   std::vector<SizePair>().swap(p.gaps);
@@ -271,7 +299,7 @@ void BLF::dropCovered(const Rect& r) {
                                   if (!p.alive) return true;
                                   if (p.x < r.x || p.x >= r.x + r.w || p.y < r.y || p.y >= r.y + r.h)
                                     return false;
-                                  drop(id);
+                                  drop(*entryOf(p.x, p.y));
                                   return true;
                                 }),
                  cell.end());
@@ -309,7 +337,7 @@ void BLF::insertRect(int32_t id) {
   if (grid_.size() < needed) grid_.resize(needed);
   for (int64_t row = r0; row <= r1; ++row)
     for (int64_t col = c0; col <= c1; ++col)
-      grid_[static_cast<size_t>(row * gridColumns_ + col)].push_back(id);
+      grid_[static_cast<size_t>(row * gridColumns_ + col)].push_back(r);
 }
 
 // Calls visit for every stored rectangle that may meet the region
@@ -321,8 +349,7 @@ void BLF::forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit 
     r1 = std::min(r1, static_cast<int64_t>(grid_.size()) / gridColumns_ - 1);
     for (int64_t row = r0; row <= r1; ++row)
       for (int64_t col = c0; col <= c1; ++col)
-        for (int32_t id : grid_[static_cast<size_t>(row * gridColumns_ + col)])
-          visit(rects_[static_cast<size_t>(id)]);
+        for (const Rect& r : grid_[static_cast<size_t>(row * gridColumns_ + col)]) visit(r);
   }
   for (int32_t id : loose_) visit(rects_[static_cast<size_t>(id)]);
 }

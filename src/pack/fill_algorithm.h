@@ -67,12 +67,9 @@ class BLF : public FillAlgorithm {
   using SizePair = std::pair<int64_t, int64_t>;
   // One distinct candidate point. A size is admitted when it exceeds one of
   // the gap pairs, exceeds none of the blocker pairs, ends by the right edge
-  // and overlaps no placed rectangle. The four bounds summarise the pairs:
-  // every admitted size is wider than minGapX, taller than minGapY, at most
-  // maxWidth wide and at most maxHeight tall.
+  // and overlaps no placed rectangle.
   struct Point {
     int64_t x = 0, y = 0;
-    int64_t minGapX = 0, minGapY = 0, maxWidth = 0, maxHeight = 0;
     std::vector<SizePair> gaps;
     std::vector<SizePair> blockers;
     bool alive = true;
@@ -85,26 +82,32 @@ class BLF : public FillAlgorithm {
       return static_cast<size_t>(h ^ (h >> 29));
     }
   };
+  // A held point in its run, with bounds summarising its pairs: every size
+  // it admits is wider than minGapX, taller than minGapY, at most maxWidth
+  // wide and at most maxHeight tall.
+  struct Entry {
+    int64_t y, x;
+    int64_t minGapX, minGapY, maxWidth, maxHeight;
+    int32_t id;
+    bool alive;
+  };
   // Held points in runs sorted by y, then x, each run with bounds that hold
   // for every point in it (possibly looser than needed), so a run whose
   // bounds refuse the size is passed over whole.
-  struct Entry {
-    int64_t y, x;
-    int32_t id;
-  };
   struct Run {
     std::vector<Entry> entries;
     int64_t minGapX = 0, minGapY = 0, maxWidth = 0, maxHeight = 0;
   };
 
   bool place(int64_t width, int64_t height, int64_t& x, int64_t& y);
-  bool admits(Point& p, int32_t id, int64_t width, int64_t height);
+  bool admits(Entry& entry, int64_t width, int64_t height);
   void addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY);
-  void summarize(Point& point) const;
+  void summarize(const Point& point, Entry& entry) const;
   static Run emptyRun();
+  static void widen(Run& run, const Entry& entry);
   size_t runOf(int64_t x, int64_t y) const;
-  static void widen(Run& run, const Point& point);
-  void drop(int32_t id);
+  Entry* entryOf(int64_t x, int64_t y);
+  void drop(Entry& entry);
   void dropCovered(const Rect& r);
   bool covered(int64_t x, int64_t y) const;
   void insertRect(int32_t id);
@@ -125,7 +128,7 @@ class BLF : public FillAlgorithm {
   // tall ones) are in `loose_`; points outside it are simply not in pointGrid_.
   int64_t cellSize_ = 64;
   int64_t gridColumns_ = 1;
-  std::vector<std::vector<int32_t>> grid_;
+  std::vector<std::vector<Rect>> grid_;
   std::vector<std::vector<int32_t>> pointGrid_;
   std::vector<int32_t> loose_;
   int64_t candidatesMade_ = 0;

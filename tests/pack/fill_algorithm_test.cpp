@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -118,6 +119,31 @@ TEST(BLF, MatchesPlainSearchOnRandomLayouts) {
         << "layout " << round;
   }
   RecordProperty("layouts", layouts);
+}
+
+// Fewer, larger layouts: many points per row, long runs of held points.
+TEST(BLF, MatchesPlainSearchOnLargerLayouts) {
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 12; ++round) {
+    const int32_t count = 120 + static_cast<int32_t>(rng() % 120);
+    std::vector<Rect> rects;
+    for (int32_t i = 0; i < count; ++i)
+      rects.push_back({i, 1 + static_cast<int32_t>(rng() % 40), 1 + static_cast<int32_t>(rng() % 40)});
+    if (round % 2 == 0)
+      std::sort(rects.begin(), rects.end(), [](const Rect& a, const Rect& b) {
+        return a.width * a.height > b.width * b.height;
+      });
+    for (int32_t i = 0; i < count; ++i) rects[static_cast<size_t>(i)].index = i;
+    BLF fast;
+    fast.border = 2;
+    fast.spacing = 1;
+    test::ReferenceBLF ref;
+    ref.border = 2;
+    ref.spacing = 1;
+    const int32_t width = 150 + static_cast<int32_t>(rng() % 200);
+    ASSERT_EQ(run(fast, width, 100, 2 * count, rects), run(ref, width, 100, 2 * count, rects))
+        << "layout " << round;
+  }
 }
 
 TEST(MinMaxFill, RowsLeftToRightNewRowPastTheEdge) {
