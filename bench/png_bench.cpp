@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <string>
@@ -42,10 +43,12 @@ std::vector<uint32_t> softCell(int32_t w, int32_t h, std::mt19937& rng) {
 template <typename Write>
 void measure(const char* name, const std::string& path, Write write) {
   const auto start = std::chrono::steady_clock::now();
+  const std::clock_t cpuStart = std::clock();  // every thread of the process
   std::FILE* f = std::fopen(path.c_str(), "wb");
   const bool ok = f && write(f);
   if (f) std::fclose(f);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   std::FILE* in = std::fopen(path.c_str(), "rb");
   long size = 0;
   if (in) {
@@ -53,7 +56,8 @@ void measure(const char* name, const std::string& path, Write write) {
     size = std::ftell(in);
     std::fclose(in);
   }
-  std::printf("%-24s %8.2f s %12ld bytes%s\n", name, seconds, size, ok ? "" : "  FAILED");
+  std::printf("%-24s %8.2f s wall %8.2f s processor %12ld bytes%s\n", name, seconds, cpu, size,
+              ok ? "" : "  FAILED");
   std::fflush(stdout);
 }
 

@@ -26,7 +26,7 @@
 namespace korvex::png_stream {
 namespace {
 
-constexpr size_t kBlockBytes = 512 * 1024;   // filtered bytes per deflate block, about
+constexpr size_t kBlockBytes = 1 << 20;      // filtered bytes per deflate block, about
 constexpr size_t kWindowBytes = 32 * 1024;   // deflate's window: the preset dictionary
 constexpr size_t kMaxChunkBytes = 1 << 20;   // IDAT chunk payload
 constexpr size_t kBytesPerPixel = 4;
@@ -41,6 +41,18 @@ inline uint8_t paeth(int a, int b, int c) {
   return static_cast<uint8_t>(pb <= pc ? b : c);
 }
 
+// The sum of magnitudes of t[0..n), stopping early once it reaches `limit`.
+uint64_t magnitudeSum(const uint8_t* t, size_t n, uint64_t limit) {
+  uint64_t sum = 0;
+  for (size_t start = 0; start < n && sum < limit; start += 1024) {
+    const size_t end = std::min(n, start + 1024);
+    uint32_t part = 0;
+    for (size_t i = start; i < end; ++i) part += magnitude(t[i]);
+    sum += part;
+  }
+  return sum;
+}
+
 // Filters one row of n bytes (prev: the row above, zeros for the first row)
 // into out[0] = filter type, out[1..n] = filtered bytes. Like libpng at its
 // defaults: every filter is tried, and the one whose bytes have the least
@@ -48,29 +60,30 @@ inline uint8_t paeth(int a, int b, int c) {
 // on a tie. `trial` is scratch space of n + 1 bytes.
 void filterRow(const uint8_t* row, const uint8_t* prev, size_t n, uint8_t* out, uint8_t* trial) {
   const size_t bpp = kBytesPerPixel;
-  uint64_t best = 0;
   out[0] = 0;
-  for (size_t i = 0; i < n; ++i) best += magnitude(out[i + 1] = row[i]);
-
-  // Builds filter `type` into trial with early exit; keeps it when smaller.
-  auto tryFilter = [&](uint8_t type, auto predict) {
-    uint64_t sum = 0;
-    trial[0] = type;
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t v = static_cast<uint8_t>(row[i] - predict(i));
-      trial[i + 1] = v;
-      sum += magnitude(v);
-      if (sum >= best) return;
-    }
+  std::memcpy(out + 1, row, n);
+  uint64_t best = magnitudeSum(out + 1, n, ~uint64_t{0});
+  uint8_t* t = trial + 1;
+  auto keep = [&](uint8_t type) {
+    const uint64_t sum = magnitudeSum(t, n, best);
+    if (sum >= best) return;
     best = sum;
+    trial[0] = type;
     std::memcpy(out, trial, n + 1);
   };
-  tryFilter(1, [&](size_t i) { return i >= bpp ? row[i - bpp] : 0; });
-  tryFilter(2, [&](size_t i) { return prev[i]; });
-  tryFilter(3, [&](size_t i) { return ((i >= bpp ? row[i - bpp] : 0) + prev[i]) >> 1; });
-  tryFilter(4, [&](size_t i) {
-    return i >= bpp ? paeth(row[i - bpp], prev[i], prev[i - bpp]) : paeth(0, prev[i], 0);
-  });
+  const size_t lead = std::min(bpp, n);
+  for (size_t i = 0; i < lead; ++i) t[i] = row[i];
+  for (size_t i = bpp; i < n; ++i) t[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+  keep(1);
+  for (size_t i = 0; i < n; ++i) t[i] = static_cast<uint8_t>(row[i] - prev[i]);
+  keep(2);
+  for (size_t i = 0; i < lead; ++i) t[i] = static_cast<uint8_t>(row[i] - (prev[i] >> 1));
+  for (size_t i = bpp; i < n; ++i) t[i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + prev[i]) >> 1));
+  keep(3);
+  for (size_t i = 0; i < lead; ++i) t[i] = static_cast<uint8_t>(row[i] - prev[i]);
+  for (size_t i = bpp; i < n; ++i)
+    t[i] = static_cast<uint8_t>(row[i] - paeth(row[i - bpp], prev[i], prev[i - bpp]));
+  keep(4);
 }
 
 // PNG samples are R, G, B, A; the buffer holds B, G, R, A.
