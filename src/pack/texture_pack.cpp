@@ -1,7 +1,6 @@
 #include "pack/texture_pack.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "config/settings.h"
 #include "image/png.h"
@@ -123,17 +122,18 @@ void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int
   cells.push_back(std::move(c));
 }
 
+// Only the written areas and the one-pixel rim that bleeding may reach hold
+// anything but 0, so clearing them leaves the whole buffer 0; it is then
+// resized, new pixels 0, instead of being filled anew.
 void VTTexturePack::SetTextureSize(int32_t width, int32_t height) {
-  const size_t pixels = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
-  if (width == textureWidth && height == textureHeight && atlas.size() == pixels) {
-    for (const Box& b : written_)
-      for (int32_t y = b.top; y < b.bottom; ++y)
-        std::fill_n(&atlas[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(b.left)],
-                    b.right - b.left, 0u);
-  } else {
-    atlas.assign(pixels, 0u);
+  for (const Box& b : written_) {
+    const int32_t x0 = std::max(b.left - 1, 0), x1 = std::min(b.right + 1, textureWidth);
+    for (int32_t y = std::max(b.top - 1, 0); y < std::min(b.bottom + 1, textureHeight); ++y)
+      std::fill_n(&atlas[static_cast<size_t>(y) * static_cast<size_t>(textureWidth) + static_cast<size_t>(x0)],
+                  x1 - x0, 0u);
   }
   written_.clear();
+  atlas.resize(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)));
   textureWidth = width;
   textureHeight = height;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -312,6 +313,17 @@ TEST_F(TexturePackTest, BleedMatchesFourPassesOverACopy) {
     const auto expected = referenceBleed(p.atlas, w, h);
     p.BleedEdges();
     ASSERT_EQ(p.atlas, expected) << round;
+  }
+}
+
+TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
+  VTTexturePack p;
+  auto b = bitmap(6, 6, 0, 0, 6, 6);
+  for (auto [w, h] : {std::pair{20, 10}, std::pair{40, 30}, std::pair{12, 12}, std::pair{12, 12}}) {
+    p.SetTextureSize(w, h);
+    ASSERT_EQ(p.atlas, std::vector<uint32_t>(static_cast<size_t>(w) * h, 0u)) << w << "x" << h;
+    p.Blit(b->image, 0, 0, 6, 6, w - 7, h - 7);
+    p.BleedEdges();
   }
 }
 
