@@ -189,11 +189,20 @@ void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
     widen(runs_[r], *e);
     return;
   }
+  // The nearest rectangles straight right of and straight below the point
+  // bound every size from the start.
+  int64_t freeRight = std::numeric_limits<int64_t>::max(), freeDown = std::numeric_limits<int64_t>::max();
+  nearestBlockers(x, y, freeRight, freeDown);
+  std::vector<SizePair> blockers;
+  if (freeRight != std::numeric_limits<int64_t>::max()) blockers.emplace_back(freeRight, 0);
+  if (freeDown != std::numeric_limits<int64_t>::max()) blockers.emplace_back(0, freeDown);
+  if (anyAtOrBelow(blockers, gapX, gapY)) return;
   const auto id = static_cast<int32_t>(points_.size());
   Point& p = points_.emplace_back();
   p.x = x;
   p.y = y;
   p.gaps.emplace_back(gapX, gapY);
+  p.blockers = std::move(blockers);
   pointAt_.emplace(std::make_pair(x, y), id);
   Entry entry{y, x, 0, 0, 0, 0, id, true};
   summarize(p, entry);
@@ -312,6 +321,22 @@ bool BLF::covered(int64_t x, int64_t y) const {
     if (r.x <= x && x < r.x + r.w && r.y <= y && y < r.y + r.h) hit = true;
   });
   return hit;
+}
+
+// Distances from the point (x, y), not covered, to the nearest placed
+// rectangle that crosses its row to the right of it, and to the nearest that
+// crosses its column below it; unchanged where there is none in the grid.
+void BLF::nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) const {
+  int64_t c0, c1, r0, r1;
+  if (!gridCells(x, y, 1, 1, c0, c1, r0, r1)) return;
+  const int64_t rows = static_cast<int64_t>(grid_.size()) / gridColumns_;
+  if (r0 >= rows) return;
+  for (int64_t col = c0; col < gridColumns_ && right == std::numeric_limits<int64_t>::max(); ++col)
+    for (const Rect& r : grid_[static_cast<size_t>(r0 * gridColumns_ + col)])
+      if (r.y <= y && y < r.y + r.h && r.x >= x) right = std::min(right, r.x - x);
+  for (int64_t row = r0; row < rows && down == std::numeric_limits<int64_t>::max(); ++row)
+    for (const Rect& r : grid_[static_cast<size_t>(row * gridColumns_ + c0)])
+      if (r.x <= x && x < r.x + r.w && r.y >= y) down = std::min(down, r.y - y);
 }
 
 // The grid cells the region [x, x + width) x [y, y + height) meets, x and y

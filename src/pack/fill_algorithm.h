@@ -110,6 +110,7 @@ class BLF : public FillAlgorithm {
   void drop(Entry& entry);
   void dropCovered(const Rect& r);
   bool covered(int64_t x, int64_t y) const;
+  void nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) const;
   void insertRect(int32_t id);
   bool gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
                  int64_t& r0, int64_t& r1) const;
