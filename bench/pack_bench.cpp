@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pack/blf_reference.h"
@@ -25,6 +26,7 @@ struct Result {
   int64_t candidates = 0;  // candidate points made, over every attempt
   int64_t searches = 0;    // overlap searches of the engine (fast only)
   int64_t live = 0;        // distinct points the engine held at the end (fast only)
+  std::vector<std::pair<int32_t, int32_t>> positions;  // of the last attempt
 };
 
 int32_t fitIndex(int64_t v) {
@@ -59,10 +61,12 @@ Result pack(const std::vector<Cell>& cells, Count count) {
     for (size_t i = 0; i < cells.size(); ++i)
       engine.AddRect(static_cast<int32_t>(i), cells[i].width, cells[i].height);
     bool fits = true;
-    for (size_t i = 0; i < cells.size() && fits; ++i) {
+    r.positions.clear();
+    for (size_t i = 0; i < cells.size(); ++i) {
       int32_t x = 0, y = 0;
       engine.GetPos(static_cast<int32_t>(i), x, y);
-      fits = x >= 0 && x + cells[i].width <= w && y + cells[i].height <= h;
+      r.positions.emplace_back(x, y);
+      fits = fits && x >= 0 && x + cells[i].width <= w && y + cells[i].height <= h;
     }
     count(engine, r);
     if (fits || (iW == 0 && iH == 0)) {
@@ -81,8 +85,8 @@ Result pack(const std::vector<Cell>& cells, Count count) {
 int main(int argc, char** argv) {
   // "--quick" leaves the plain search out for 1024 cells.
   const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
-  std::printf("%-8s %6s %10s %10s %12s %10s %12s %8s %9s %9s\n", "order", "cells", "atlas", "plain cpu",
-              "plain cands", "engine cpu", "engine cands", "points", "searches", "speed-up");
+  std::printf("%-8s %6s %10s %10s %12s %10s %12s %8s %9s %9s %5s\n", "order", "cells", "atlas", "plain cpu",
+              "plain cands", "engine cpu", "engine cands", "points", "searches", "speed-up", "same");
   for (const bool byArea : {true, false}) {
     for (int n : {64, 256, 1024}) {
       std::mt19937 rng(static_cast<uint32_t>(n));
@@ -106,10 +110,12 @@ int main(int argc, char** argv) {
         });
       char atlas[32];
       std::snprintf(atlas, sizeof atlas, "%dx%d", fast.width, fast.height);
-      std::printf("%-8s %6d %10s %10.4f %12lld %10.4f %12lld %8lld %9lld %9.0f\n", byArea ? "by area" : "as given",
+      const char* same = plain.positions.empty() ? "-" : plain.positions == fast.positions ? "yes" : "NO";
+      std::printf("%-8s %6d %10s %10.4f %12lld %10.4f %12lld %8lld %9lld %9.0f %5s\n", byArea ? "by area" : "as given",
                   n, atlas, plain.seconds, static_cast<long long>(plain.candidates), fast.seconds,
                   static_cast<long long>(fast.candidates), static_cast<long long>(fast.live),
-                  static_cast<long long>(fast.searches), plain.seconds > 0 ? plain.seconds / fast.seconds : 0.0);
+                  static_cast<long long>(fast.searches), plain.seconds > 0 ? plain.seconds / fast.seconds : 0.0,
+                  same);
       std::fflush(stdout);
     }
   }
