@@ -316,6 +316,16 @@ TEST_F(TexturePackTest, BleedMatchesFourPassesOverACopy) {
   }
 }
 
+TEST_F(TexturePackTest, AtlasThatCannotBeWrittenFailsThePacking) {
+  add(10, 10, "a");
+  const std::string path = dir.file("missing") + "/atlas.png";
+  const std::string expected =
+      message("INFO_0001", 512, 512) + message("INFO_0002", 0, 0) + "error: write_png " + path + "\n";
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(PackCells(settings, table, prev, dir.file("map.vtce"), path, packer));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+}
+
 TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
   VTTexturePack p;
   auto b = bitmap(6, 6, 0, 0, 6, 6);
