@@ -54,6 +54,8 @@ const uint32_t kPlaceholderPixels[4] = {0, 0, 0, 0};
 }  // namespace
 
 void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int32_t kind) {
+  static const CellImage kNoImage{};  // a missing image packs as an empty one
+  if (!image) image = &kNoImage;
   PackedCell c;
   c.image = image;
   c.imageWidth = image->width;

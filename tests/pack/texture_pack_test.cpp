@@ -112,6 +112,10 @@ TEST_F(TexturePackTest, SizeAdjustmentsParityAndPackUnit) {
   EXPECT_FALSE(packer.cells.back().packed);
   EXPECT_EQ(packer.cells.back().trimRight, 18);  // 16 + 2 = 18 rounds up to 20
   EXPECT_EQ(packer.cells.back().trimWidth, 16);
+
+  packer.AddCell(nullptr, "none", 0);
+  EXPECT_TRUE(packer.cells.back().empty);
+  EXPECT_EQ(packer.cells.back().imageWidth, 0);
 }
 
 TEST_F(TexturePackTest, StartSizeFollowsTheLargestCellAndTheArea) {
