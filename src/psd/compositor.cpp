@@ -159,7 +159,8 @@ struct PickColor {
 };
 
 // Lays one row of source pixels over the canvas row with coverage `cover`.
-template <class Op>
+// The shortcuts give what the general formula gives for those inputs.
+template <class Op, bool kNormal>
 void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t sa = cover[i];
@@ -167,7 +168,7 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t d = dst[i];
     const uint32_t da = d >> 24;
     const uint32_t s = src[i];
-    if (da == 0) {
+    if (da == 0 || (kNormal && sa == 255)) {
       dst[i] = sa << 24 | (s & 0xFFFFFFu);
       continue;
     }
@@ -175,6 +176,11 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
     int mixed[3];
     Op::apply(cb, cs, mixed);
+    if (sa == 255 && da == 255) {
+      dst[i] = 0xFF000000u | static_cast<uint32_t>(mixed[0]) << 16 | static_cast<uint32_t>(mixed[1]) << 8 |
+               static_cast<uint32_t>(mixed[2]);
+      continue;
+    }
     const uint32_t den = sa * 255 + da * (255 - sa);
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
@@ -190,32 +196,32 @@ using RowBlender = void (*)(uint32_t*, const uint32_t*, const uint8_t*, int);
 
 RowBlender rowBlender(BlendMode mode) {
   switch (mode) {
-    case BlendMode::kDarken: return blendRow<Separable<fDarken>>;
-    case BlendMode::kMultiply: return blendRow<Separable<fMultiply>>;
-    case BlendMode::kColorBurn: return blendRow<Separable<fColorBurn>>;
-    case BlendMode::kLinearBurn: return blendRow<Separable<fLinearBurn>>;
-    case BlendMode::kDarkerColor: return blendRow<PickColor<false>>;
-    case BlendMode::kLighten: return blendRow<Separable<fLighten>>;
-    case BlendMode::kScreen: return blendRow<Separable<fScreen>>;
-    case BlendMode::kColorDodge: return blendRow<Separable<fColorDodge>>;
-    case BlendMode::kLinearDodge: return blendRow<Separable<fLinearDodge>>;
-    case BlendMode::kLighterColor: return blendRow<PickColor<true>>;
-    case BlendMode::kOverlay: return blendRow<Separable<fOverlay>>;
-    case BlendMode::kSoftLight: return blendRow<Separable<fSoftLight>>;
-    case BlendMode::kHardLight: return blendRow<Separable<fHardLight>>;
-    case BlendMode::kVividLight: return blendRow<Separable<fVividLight>>;
-    case BlendMode::kLinearLight: return blendRow<Separable<fLinearLight>>;
-    case BlendMode::kPinLight: return blendRow<Separable<fPinLight>>;
-    case BlendMode::kHardMix: return blendRow<Separable<fHardMix>>;
-    case BlendMode::kDifference: return blendRow<Separable<fDifference>>;
-    case BlendMode::kExclusion: return blendRow<Separable<fExclusion>>;
-    case BlendMode::kSubtract: return blendRow<Separable<fSubtract>>;
-    case BlendMode::kDivide: return blendRow<Separable<fDivide>>;
-    case BlendMode::kHue: return blendRow<NonSeparable<NonSep::kHue>>;
-    case BlendMode::kSaturation: return blendRow<NonSeparable<NonSep::kSaturation>>;
-    case BlendMode::kColor: return blendRow<NonSeparable<NonSep::kColor>>;
-    case BlendMode::kLuminosity: return blendRow<NonSeparable<NonSep::kLuminosity>>;
-    default: return blendRow<Separable<fNormal>>;  // normal, dissolve (after its coverage test), pass through
+    case BlendMode::kDarken: return blendRow<Separable<fDarken>, false>;
+    case BlendMode::kMultiply: return blendRow<Separable<fMultiply>, false>;
+    case BlendMode::kColorBurn: return blendRow<Separable<fColorBurn>, false>;
+    case BlendMode::kLinearBurn: return blendRow<Separable<fLinearBurn>, false>;
+    case BlendMode::kDarkerColor: return blendRow<PickColor<false>, false>;
+    case BlendMode::kLighten: return blendRow<Separable<fLighten>, false>;
+    case BlendMode::kScreen: return blendRow<Separable<fScreen>, false>;
+    case BlendMode::kColorDodge: return blendRow<Separable<fColorDodge>, false>;
+    case BlendMode::kLinearDodge: return blendRow<Separable<fLinearDodge>, false>;
+    case BlendMode::kLighterColor: return blendRow<PickColor<true>, false>;
+    case BlendMode::kOverlay: return blendRow<Separable<fOverlay>, false>;
+    case BlendMode::kSoftLight: return blendRow<Separable<fSoftLight>, false>;
+    case BlendMode::kHardLight: return blendRow<Separable<fHardLight>, false>;
+    case BlendMode::kVividLight: return blendRow<Separable<fVividLight>, false>;
+    case BlendMode::kLinearLight: return blendRow<Separable<fLinearLight>, false>;
+    case BlendMode::kPinLight: return blendRow<Separable<fPinLight>, false>;
+    case BlendMode::kHardMix: return blendRow<Separable<fHardMix>, false>;
+    case BlendMode::kDifference: return blendRow<Separable<fDifference>, false>;
+    case BlendMode::kExclusion: return blendRow<Separable<fExclusion>, false>;
+    case BlendMode::kSubtract: return blendRow<Separable<fSubtract>, false>;
+    case BlendMode::kDivide: return blendRow<Separable<fDivide>, false>;
+    case BlendMode::kHue: return blendRow<NonSeparable<NonSep::kHue>, false>;
+    case BlendMode::kSaturation: return blendRow<NonSeparable<NonSep::kSaturation>, false>;
+    case BlendMode::kColor: return blendRow<NonSeparable<NonSep::kColor>, false>;
+    case BlendMode::kLuminosity: return blendRow<NonSeparable<NonSep::kLuminosity>, false>;
+    default: return blendRow<Separable<fNormal>, true>;  // normal, dissolve (after its coverage test), pass through
   }
 }
 
@@ -240,6 +246,9 @@ struct Compositor::State {
   std::vector<uint8_t> cover;    // coverage of one row
   std::vector<uint32_t> source;  // one row of a fill layer's colour
   std::vector<uint8_t> inList;   // per document record: part of the current list
+  // Areas drawn since they were last cleared: clearing touches only these,
+  // not the whole (often mostly untouched) box the caller names.
+  std::vector<Box> dirty;
 
   size_t pixelCount() const {
     return static_cast<size_t>(document.width) * static_cast<size_t>(document.height);
@@ -320,6 +329,7 @@ void Compositor::State::draw(const LayerRecord& r, uint32_t opacity, const Layer
                static_cast<int32_t>(std::min<int64_t>(height, static_cast<int64_t>(r.mask.top) + r.mask.height))};
   }
   if (area.empty()) return;
+  dirty.push_back(area);
   if (touched.empty()) {
     touched = area;
   } else {
@@ -401,12 +411,18 @@ const uint32_t* Compositor::canvas() const { return state_->canvas.get(); }
 void Compositor::clear(const Box& box) {
   State& s = *state_;
   if (!s.canvas) return;
-  const int32_t left = std::max(0, box.left), top = std::max(0, box.top);
-  const int32_t right = std::min(s.document.width, box.right), bottom = std::min(s.document.height, box.bottom);
-  for (int32_t y = top; y < bottom && left < right; ++y) {
-    uint32_t* row = s.canvas.get() + static_cast<size_t>(y) * static_cast<size_t>(s.document.width);
-    std::fill(row + left, row + right, kTransparentWhite);
+  std::vector<Box> kept;
+  for (const Box& d : s.dirty) {
+    const int32_t left = std::max(d.left, box.left), top = std::max(d.top, box.top);
+    const int32_t right = std::min(d.right, box.right), bottom = std::min(d.bottom, box.bottom);
+    for (int32_t y = top; y < bottom && left < right; ++y) {
+      uint32_t* row = s.canvas.get() + static_cast<size_t>(y) * static_cast<size_t>(s.document.width);
+      std::fill(row + left, row + right, kTransparentWhite);
+    }
+    const bool whole = left == d.left && top == d.top && right == d.right && bottom == d.bottom;
+    if (!whole) kept.push_back(d);
   }
+  s.dirty.swap(kept);
 }
 
 }  // namespace korvex::psd

@@ -197,7 +197,7 @@ bool readHeader(Cursor& c, Header& h, std::string& error) {
 // and mask information.
 bool readPrologue(Cursor& c, Header& h, std::string& error) {
   if (!readHeader(c, h, error)) return false;
-  uint32_t length;
+  uint32_t length = 0;
   Cursor colorData(nullptr, 0, 0);
   if (!c.u32(length) || !c.sub(length, colorData)) {
     error = "colour mode data: length runs past the end of the file" + at(c);
@@ -282,7 +282,7 @@ struct RecordInfo {
 bool readTaggedBlocks(Cursor& c, LayerRecord& r, std::string& error) {
   while (c.remaining() >= 12) {
     std::string signature, key;
-    uint32_t length;
+    uint32_t length = 0;
     c.key(signature);
     if (signature != "8BIM" && signature != "8B64") return true;  // not a block: the rest is padding
     c.key(key);
@@ -300,13 +300,13 @@ bool readTaggedBlocks(Cursor& c, LayerRecord& r, std::string& error) {
       }
       r.unicodeName.resize(count);
       for (uint32_t i = 0; i < count; ++i) {
-        uint16_t unit;
+        uint16_t unit = 0;
         data.u16(unit);
         r.unicodeName[i] = static_cast<char16_t>(unit);
       }
       while (!r.unicodeName.empty() && r.unicodeName.back() == u'\0') r.unicodeName.pop_back();
     } else if (key == "lsct" || key == "lsdk") {
-      uint32_t type;
+      uint32_t type = 0;
       if (!data.u32(type) || type > 3) {
         error = "section divider setting: type " + std::to_string(type) + " is not 0 to 3" + at(data);
         return false;
@@ -383,15 +383,15 @@ bool readLayerRecord(Cursor& c, LayerRecord& r, RecordInfo& info, std::string& e
   // Mask data: rectangle, default colour, flags (bit 1 disabled, bit 2
   // inverted when blending), then parameters and the real user mask that
   // this reader does not need.
-  uint32_t length;
+  uint32_t length = 0;
   Cursor maskData(nullptr, 0, 0);
   if (!extra.u32(length) || !extra.sub(length, maskData)) {
     error = "mask data runs past the record" + at(extra);
     return false;
   }
   if (length >= 18) {
-    int32_t mt, ml, mb, mr;
-    uint8_t maskFlags;
+    int32_t mt = 0, ml = 0, mb = 0, mr = 0;
+    uint8_t maskFlags = 0;
     maskData.i32(mt);
     maskData.i32(ml);
     maskData.i32(mb);
@@ -797,7 +797,7 @@ bool readLayerInfo(Cursor c, const Header& h, Document& doc, std::string& error)
 
 // The layer and mask information section.
 bool readLayers(Cursor& c, const Header& h, Document& doc, std::string& error) {
-  uint32_t length;
+  uint32_t length = 0;
   Cursor section(nullptr, 0, 0);
   if (!c.u32(length) || !c.sub(length, section)) {
     error = "layer and mask section: length " + std::to_string(length) + " runs past the end of the file" + at(c);
@@ -877,7 +877,7 @@ bool loadDocument(const std::string& path, Document& document, std::string& erro
 bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error) {
   Cursor c(data, size, 0);
   Header h;
-  uint32_t length;
+  uint32_t length = 0;
   if (!readPrologue(c, h, error)) return false;
   if (!c.u32(length) || !c.skip(length)) {
     error = "layer and mask section runs past the end of the file";
