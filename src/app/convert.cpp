@@ -35,6 +35,10 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
   assignPriorities();
   deriveOutputPaths();
   detectExistingOutputs();
+  // The documents need the Documents folder (for the editor option file);
+  // without it the conversion stops silently, and it stops here, before the
+  // atlas is written, so a failed run leaves no output behind.
+  if (documentsFolder().empty()) return false;
   if (!PackCells(settings, cellTable, prev, cellMapPath, texturePath, texturePack)) return false;
   return writeDocuments();
 }

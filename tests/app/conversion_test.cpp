@@ -89,6 +89,15 @@ TEST_F(Conversion, ExistingProjectAndAnimationPackAreKeptUnlessOverwriting) {
   EXPECT_NE(test::readFile(work() + "/out/hero.vtpj"), "the user's project");
 }
 
+TEST_F(Conversion, WithoutADocumentsFolderNothingIsWritten) {
+  test::RunResult r = test::runKorvex({"-I", "in/art.psd", "-OA", "true"}, {{"HOME", ""}}, work());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(contains(r.stdErr, kReadLines)) << r.stdErr;
+  EXPECT_FALSE(contains(r.stdErr, kPacked)) << r.stdErr;
+  for (const char* ext : {".png", ".vtce", ".vtae", ".vtpj"})
+    EXPECT_FALSE(test::fileExists(work() + "/in/art" + ext)) << ext;
+}
+
 TEST_F(Conversion, SettingsFileModeTakesFolderAndNameFromTheJsonFile) {
   std::filesystem::create_directories(documents() + "/Korvex");
   std::filesystem::create_directories(work() + "/json-out");
