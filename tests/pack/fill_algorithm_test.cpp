@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <utility>
 #include <vector>
@@ -82,6 +83,14 @@ TEST(BLF, ZeroSizeAndSkippedIndicesAndFailuresAsReference) {
   std::vector<Rect> blocking{{0, 40, 40}, {1, 12, 12}, {2, 1, 1}};
   EXPECT_EQ(run(fast, 30, 30, 8, blocking), run(ref, 30, 30, 8, blocking));
   EXPECT_EQ(run(fast, 30, 30, 8, blocking)[2], Pos(-1, -1));
+}
+
+TEST(BLF, HugeSizesStayExactAndPositionsSaturate) {
+  const int32_t big = std::numeric_limits<int32_t>::max();
+  // Two full-width rectangles of the largest height stack below the container;
+  // the second's y no longer fits 32 bits and is reported as the largest value.
+  EXPECT_EQ(blf(100, 100, 4, 1, {{0, 91, big - 1}, {1, 91, big - 1}, {2, big, 1}}),
+            (std::vector<Pos>{{4, 4}, {4, big}, {-1, -1}}));
 }
 
 // Random layouts of many shapes; the engine must reproduce the plain search
