@@ -125,6 +125,19 @@ struct Box {
 
 // Blends lists of records of one document into one reused canvas-size
 // working buffer, which starts transparent white (0x00FFFFFF).
+//
+// Drawn: pixel layers and solid colour fill layers, with every blend mode,
+// opacity times fill opacity, layer masks and clipping to the nearest lower
+// unclipped record. Not drawn: hidden records, records of opacity 0, and
+// records inside a group (at any depth) whose header is hidden or has
+// opacity 0. A nested group's opacity scales its layers, as does the
+// outermost group's when its header is in the list. Left undrawn: gradient
+// and pattern fills and adjustment layers. Simplified: nested groups are
+// blended as pass-through (their own blend mode and mask are not applied),
+// clipped layers are laid on the canvas one by one inside the base's shape
+// (the base's opacity and blend mode do not act on them), and fill opacity
+// acts like opacity in every mode. Dissolve uses a fixed per-document table
+// of random bytes (see compositor.cpp), so results repeat exactly.
 class Compositor {
  public:
   explicit Compositor(const Document& document);
