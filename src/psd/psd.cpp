@@ -755,12 +755,13 @@ bool readLayerInfo(Cursor c, const Header& h, Document& doc, std::string& error)
     return false;
   }
   const size_t count = static_cast<size_t>(std::abs(static_cast<int>(signedCount)));
-  // A record takes at least 46 bytes: bound the count before reserving.
-  if (count > c.remaining() / 46) {
+  // A record takes at least 43 bytes (no channels, empty name, no blocks):
+  // bound the count before reserving.
+  if (count > c.remaining() / 43) {
     error = "layer info: " + std::to_string(count) + " records cannot fit in " + std::to_string(c.remaining()) + " bytes";
     return false;
   }
-  const uint8_t* base = c.here() - 2 - 0;
+  const uint8_t* base = c.here() - 2;
   const size_t baseOffset = c.offset() - 2;
   std::vector<LayerRecord> records(count);
   std::vector<RecordInfo> infos(count);
