@@ -575,6 +575,10 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
         error = "ZIP data is too short for its pixels";
         return false;
       }
+      if (total > std::numeric_limits<uInt>::max()) {
+        error = "ZIP data of more than 4 GiB is not supported";
+        return false;
+      }
       s.bytes.resize(total);
       z_stream z{};
       if (inflateInit(&z) != Z_OK) {
