@@ -387,8 +387,9 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
   }
   // Clipped records draw inside the shape of the nearest lower unclipped
   // record (their base) and not at all when the base is not drawn.
+  // The base's opacity acts on its whole clipping group.
   const LayerRecord* base = nullptr;
-  bool baseDrawn = false;
+  uint32_t baseOpacity = 0;
   for (const LayerRecord* r : records) {
     if (!drawsPixels(*r)) {
       if (r->layerType == kLayerGroupHeader || r->layerType == kLayerSectionDivider) base = nullptr;
@@ -397,11 +398,12 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
     const uint32_t opacity = r->visible ? div255(r->opacity * s.groupOpacity(*r)) : 0;
     if (!r->clipping || !base) {
       base = r;
-      baseDrawn = opacity > 0;
-      if (baseDrawn) s.draw(*r, opacity, nullptr, touched);
+      baseOpacity = opacity;
+      if (opacity > 0) s.draw(*r, opacity, nullptr, touched);
       continue;
     }
-    if (baseDrawn && opacity > 0) s.draw(*r, opacity, base, touched);
+    const uint32_t clippedOpacity = div255(opacity * baseOpacity);
+    if (clippedOpacity > 0) s.draw(*r, clippedOpacity, base, touched);
   }
   return true;
 }

@@ -135,7 +135,7 @@ struct Box {
 // and pattern fills and adjustment layers. Simplified: nested groups are
 // blended as pass-through (their own blend mode and mask are not applied),
 // clipped layers are laid on the canvas one by one inside the base's shape
-// (the base's opacity and blend mode do not act on them), and fill opacity
+// with the base's opacity (its blend mode does not act on them), and fill opacity
 // acts like opacity in every mode. Dissolve uses a fixed per-document table
 // of random bytes (see compositor.cpp), so results repeat exactly.
 class Compositor {

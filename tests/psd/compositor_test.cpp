@@ -314,6 +314,17 @@ TEST(Compositor, ClippedLayersDrawInsideTheirBase) {
     EXPECT_EQ(s.at(2, 0), static_cast<uint32_t>(std::lround(ao * 255)) << 24 | c << 16 | c << 8 | c);
     EXPECT_EQ(s.at(3, 0), kWhite0);
   }
+  base.opacity = 128;  // the base's opacity acts on its clipping group
+  {
+    Scene s;
+    compose(s, 4, 1, {base, clipped});
+    // Base: black at coverage 128; then white at coverage 128 over it.
+    const double a = 128 / 255.0;
+    const double ao = a + a - a * a;
+    const uint32_t c = static_cast<uint32_t>(std::lround(255 * a / ao));
+    EXPECT_EQ(s.at(1, 0), static_cast<uint32_t>(std::lround(ao * 255)) << 24 | c << 16 | c << 8 | c);
+  }
+  base.opacity = 255;
   base.hidden = true;  // hiding the base hides its clipping group
   {
     Scene s;
