@@ -48,7 +48,9 @@ struct PsdRecord {
 
 struct PsdOptions {
   int32_t width = 0, height = 0;
-  int depth = 8;                 // 8, 16 or 32 (1 only with no layers)
+  // 8, 16 (v stored as v*257) or 32 (colour as the linear float (v/255)^2.2,
+  // alpha and masks as v/255); 1 only with no layers.
+  int depth = 8;
   int colorMode = 3;             // 3 RGB, 1 Grayscale (the red component), 4 CMYK (no black ink), 0 Bitmap
   PsdCompression compression = PsdCompression::kRle;  // every layer channel
   // A merged image composed of the visible pixel layers (normal mode, with
