@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "image/png.h"
+#include "platform/platform.h"
 #include "text/messages.h"
 
 namespace korvex {
@@ -76,7 +77,9 @@ int addImageCell(const std::string& token, const std::string& inputDir, CellTabl
 }  // namespace
 
 int readImageInfoFile(const std::string& infoPath, const std::string& inputDir, CellTable& table) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(infoPath.c_str(), "rb"));
+  // A folder opens for reading here but holds no lines: it is no information file.
+  std::unique_ptr<std::FILE, FileCloser> file(
+      platform::isRegularFile(infoPath) ? std::fopen(infoPath.c_str(), "rb") : nullptr);
   if (!file) {
     printMessage("ERROR_0001", infoPath.c_str());
     return 1;

@@ -7,6 +7,7 @@
 
 #include "image/png.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace korvex {
 namespace {
@@ -131,13 +132,16 @@ TEST(InfoFile, UnreadableImagesStopTheReader) {
   }
 }
 
-TEST(InfoFile, MissingFileFailsWithOne) {
+TEST(InfoFile, MissingFileOrFolderFailsWithOne) {
   TempDir dir;
   CellTable table;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(readImageInfoFile(dir.file("none.txt"), dir.path() + "/", table), 1);
-  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
-  EXPECT_EQ(table.cellCount(), 0);
+  loadMessageCatalogue();
+  for (const std::string& path : {dir.file("none.txt"), dir.path()}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(readImageInfoFile(path, dir.path() + "/", table), 1) << path;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+    EXPECT_EQ(table.cellCount(), 0);
+  }
 }
 
 TEST(InfoFile, MoreThanTheTableHoldsIsRefused) {
