@@ -196,7 +196,16 @@ bool readHeader(Cursor& c, Header& h, std::string& error) {
 // Header, colour mode data and image resources; leaves `c` at the layer
 // and mask information.
 bool readPrologue(Cursor& c, Header& h, std::string& error) {
+  const size_t size = c.remaining();
   if (!readHeader(c, h, error)) return false;
+  // Even its merged image, deflated, needs this many bytes: a tiny file
+  // cannot claim a canvas that would take gigabytes to composite.
+  const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+  if (pixels / 8 > static_cast<uint64_t>(size) * kMaxInflateRatio) {
+    error = "file header: a " + std::to_string(size) + "-byte file cannot hold a " + std::to_string(h.width) +
+            "x" + std::to_string(h.height) + " canvas";
+    return false;
+  }
   uint32_t length = 0;
   Cursor colorData(nullptr, 0, 0);
   if (!c.u32(length) || !c.sub(length, colorData)) {
@@ -841,16 +850,7 @@ bool parseDocument(const uint8_t* data, size_t size, Document& document, std::st
   Cursor c(data, size, 0);
   Header h;
   Document doc;
-  if (!readPrologue(c, h, error)) return false;
-  // Even its merged image, deflated, needs this many bytes: a tiny file
-  // cannot claim a canvas that would take gigabytes to composite.
-  const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
-  if (pixels / 8 > static_cast<uint64_t>(size) * kMaxInflateRatio) {
-    error = "file header: a " + std::to_string(size) + "-byte file cannot hold a " + std::to_string(h.width) +
-            "x" + std::to_string(h.height) + " canvas";
-    return false;
-  }
-  if (!readLayers(c, h, doc, error)) return false;
+  if (!readPrologue(c, h, error) || !readLayers(c, h, doc, error)) return false;
   doc.width = h.width;
   doc.height = h.height;
   doc.depth = static_cast<int16_t>(h.depth);
@@ -896,6 +896,12 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
   const int colorCount = colorChannels(h.colorMode);
   const size_t count = static_cast<size_t>(h.width) * static_cast<size_t>(h.height);
   const size_t rowBytes = rowBytesOf(h.width, h.depth);
+  const uint64_t ratio = compression == 0 ? 1 : compression == 1 ? kMaxPackBitsRatio : kMaxInflateRatio;
+  if (static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(h.height) * static_cast<uint64_t>(colorCount) >
+      static_cast<uint64_t>(c.remaining()) * ratio) {
+    error = "merged image: " + std::to_string(c.remaining()) + " bytes cannot hold the canvas";
+    return false;
+  }
   Plane color[4];
   Plane alpha;
   Scratch s;
