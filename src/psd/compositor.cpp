@@ -245,7 +245,6 @@ struct Compositor::State {
   std::vector<uint8_t> random;   // dissolve's table, one byte per canvas pixel
   std::vector<uint8_t> cover;    // coverage of one row
   std::vector<uint32_t> source;  // one row of a fill layer's colour
-  std::vector<uint8_t> inList;   // per document record: part of the current list
   // Areas drawn since they were last cleared: clearing touches only these,
   // not the whole (often mostly untouched) box the caller names.
   std::vector<Box> dirty;
@@ -296,10 +295,7 @@ uint32_t Compositor::State::groupOpacity(const LayerRecord& r) const {
   for (int32_t i = r.groupHeader; i >= 0 && static_cast<size_t>(i) < records.size(); i = records[static_cast<size_t>(i)].groupHeader) {
     const LayerRecord& header = records[static_cast<size_t>(i)];
     if (!header.visible || header.opacity == 0) return 0;
-    // A nested group's opacity always applies; the outermost group's only
-    // when its header is being composited too (otherwise the composite is
-    // that group's own content).
-    if (header.groupHeader >= 0 || inList[static_cast<size_t>(i)]) opacity = div255(opacity * header.opacity);
+    opacity = div255(opacity * header.opacity);
     if (header.groupHeader <= i) break;
   }
   return opacity;
@@ -380,11 +376,6 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
   touched = Box{};
   State& s = *state_;
   if (s.pixelCount() == 0 || !s.ensureCanvas()) return false;
-  const auto& all = s.document.layerRecords;
-  s.inList.assign(all.size(), 0);
-  for (const LayerRecord* r : records) {
-    if (!all.empty() && r >= all.data() && r < all.data() + all.size()) s.inList[static_cast<size_t>(r - all.data())] = 1;
-  }
   // Clipped records draw inside the shape of the nearest lower unclipped
   // record (their base) and not at all when the base is not drawn.
   // The base's opacity acts on its whole clipping group.

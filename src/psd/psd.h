@@ -130,8 +130,8 @@ struct Box {
 // opacity times fill opacity, layer masks and clipping to the nearest lower
 // unclipped record. Not drawn: hidden records, records of opacity 0, and
 // records inside a group (at any depth) whose header is hidden or has
-// opacity 0. A nested group's opacity scales its layers, as does the
-// outermost group's when its header is in the list. Left undrawn: gradient
+// opacity 0. Every enclosing group's opacity scales its layers (a group
+// cell shows its layers as the document shows them). Left undrawn: gradient
 // and pattern fills and adjustment layers. Simplified: nested groups are
 // blended as pass-through (their own blend mode and mask are not applied),
 // clipped layers are laid on the canvas one by one inside the base's shape

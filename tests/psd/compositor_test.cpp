@@ -409,15 +409,21 @@ TEST(Compositor, LayersInsideHiddenOrClearGroupsStayOut) {
   EXPECT_EQ(t.at(1, 0), kWhite0);
   EXPECT_EQ(t.at(3, 0), kWhite0);
 
-  // A nested group's opacity applies to its layers; the outer group's
-  // opacity does not, its header not being part of the list.
+  // Every enclosing group's opacity applies to its layers, the outer
+  // group's too although its header is not part of the list.
   records[8].opacity = 128;
-  records[10].opacity = 100;
   Scene u;
   compose(u, 5, 1, records, {1, 3, 5, 7, 9});
   EXPECT_EQ(u.at(0, 0), 0xFF0000AAu);
   EXPECT_EQ(u.at(1, 0), 128u << 24 | 0xBBu);
   EXPECT_EQ(u.at(2, 0), 128u << 24 | 0xCCu);
+  records[10].opacity = 100;  // 128 * 100 / 255 = 50.2
+  Scene v;
+  compose(v, 5, 1, records, {1, 3, 5, 7, 9});
+  EXPECT_EQ(v.at(0, 0), 100u << 24 | 0xAAu);
+  EXPECT_EQ(v.at(1, 0), 50u << 24 | 0xBBu);
+  EXPECT_EQ(v.at(2, 0), 50u << 24 | 0xCCu);
+  EXPECT_EQ(v.at(4, 0), 100u << 24 | 0xEEu);
 }
 
 TEST(Compositor, AllHiddenOrEmptyListGivesTransparentWhiteAndClearRestores) {
