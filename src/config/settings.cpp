@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -83,39 +84,229 @@ int findOption(const char* arg) {
   return kOptionCount;
 }
 
-// Finds where a JSON text stops being valid, for the error message.
-struct JsonErrorLocator : nlohmann::json_sax<Json> {
-  size_t position = 0;
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return true; }
-  bool start_object(std::size_t) override { return true; }
-  bool key(string_t&) override { return true; }
-  bool end_object() override { return true; }
-  bool start_array(std::size_t) override { return true; }
-  bool end_array() override { return true; }
-  bool parse_error(std::size_t at, const std::string&, const nlohmann::detail::exception&) override {
-    position = at;
+// The JSON reader of the settings file. It keeps the grammar that settings
+// files have always been read with, so a file that loaded before still
+// loads, and a broken one is reported at the same place:
+// - white space is blank, tab, CR and LF;
+// - a number is the longest run of "0"-"9", "+", "-", "e", "E" and "." and
+//   must be read whole as a decimal floating-point number ("01" and "1."
+//   are numbers, "+1" is not);
+// - string bytes below 0x20 are refused, others are taken as they are;
+//   escapes \" \\ \/ \b \f \n \r \t and \uXXXX (surrogate pairs joined);
+// - the first value of the text is the document: what follows it is not read.
+// On a fault the reader stands on the byte it could not take, or just past
+// it when that byte had already been taken (an unknown escape, a number
+// that does not read whole). The message names the line of that byte
+// (counting line feeds before it) and the rest of its line.
+class SettingsJsonReader {
+ public:
+  explicit SettingsJsonReader(const std::string& text) : text_(text) {}
+
+  // Parses the first value of the text into `out`; on failure `error` holds
+  // "syntax error at line N near: " and the rest of the line.
+  bool parse(Json& out, std::string& error) {
+    if (parseValue(out, 0)) return true;
+    error = "syntax error at line " + std::to_string(line_) + " near: ";
+    for (int c = next(); c != -1 && c != '\n'; c = next())
+      if (c >= ' ') error += static_cast<char>(c);
     return false;
   }
-};
 
-// "syntax error at line N near: " and the rest of the offending line from
-// the character where parsing failed (control characters left out).
-std::string syntaxErrorText(const std::string& text) {
-  JsonErrorLocator locator;
-  Json::sax_parse(text, &locator);
-  size_t at = std::min(locator.position > 0 ? locator.position - 1 : 0, text.size());
-  long line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n');
-  std::string message = "syntax error at line " + std::to_string(line) + " near: ";
-  for (size_t i = at; i < text.size() && text[i] != '\n'; ++i)
-    if (static_cast<unsigned char>(text[i]) >= ' ') message += text[i];
-  return message;
-}
+ private:
+  // Nesting this deep is no settings file; refusing it keeps the stack safe.
+  static constexpr int kMaxDepth = 512;
+
+  // The byte at the reading position (taking it), or -1 at the end.
+  int next() {
+    if (taken_) {
+      if (text_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
+    if (pos_ >= text_.size()) {
+      taken_ = false;
+      return -1;
+    }
+    taken_ = true;
+    return static_cast<unsigned char>(text_[pos_]);
+  }
+  // Gives the last byte taken back.
+  void putBack() { taken_ = false; }
+  void skipSpace() {
+    int c;
+    do c = next();
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+    putBack();
+  }
+  bool expect(int wanted) {
+    skipSpace();
+    if (next() == wanted) return true;
+    putBack();
+    return false;
+  }
+  bool match(const char* rest) {
+    for (; *rest; ++rest)
+      if (next() != *rest) {
+        putBack();
+        return false;
+      }
+    return true;
+  }
+
+  bool parseValue(Json& out, int depth) {
+    skipSpace();
+    int c = next();
+    switch (c) {
+      case 'n': out = nullptr; return match("ull");
+      case 'f': out = false; return match("alse");
+      case 't': out = true; return match("rue");
+      case '"': {
+        std::string s;
+        if (!parseString(s)) return false;
+        out = std::move(s);
+        return true;
+      }
+      case '[': return depth < kMaxDepth && parseArray(out, depth + 1);
+      case '{': return depth < kMaxDepth && parseObject(out, depth + 1);
+      default: break;
+    }
+    if ((c >= '0' && c <= '9') || c == '-') {
+      putBack();
+      return parseNumber(out);
+    }
+    putBack();
+    return false;
+  }
+
+  bool parseNumber(Json& out) {
+    std::string digits;
+    for (;;) {
+      int c = next();
+      if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == 'e' || c == 'E' || c == '.') {
+        digits += static_cast<char>(c);
+      } else {
+        putBack();
+        break;
+      }
+    }
+    if (digits.empty()) return false;
+    char* end = nullptr;
+    double value = std::strtod(digits.c_str(), &end);
+    if (end != digits.c_str() + digits.size()) return false;
+    out = value;
+    return true;
+  }
+
+  // Four hexadecimal digits, or -1.
+  int parseHex4() {
+    int value = 0;
+    for (int i = 0; i < 4; ++i) {
+      int c = next();
+      int digit;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      else {
+        if (c != -1) putBack();
+        return -1;
+      }
+      value = value * 16 + digit;
+    }
+    return value;
+  }
+
+  bool parseCodePoint(std::string& out) {
+    int code = parseHex4();
+    if (code == -1) return false;
+    if (code >= 0xD800 && code <= 0xDFFF) {
+      if (code >= 0xDC00) return false;  // a second half without a first
+      if (next() != '\\' || next() != 'u') {
+        putBack();
+        return false;
+      }
+      int low = parseHex4();
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      code = 0x10000 + (((code - 0xD800) << 10) | ((low - 0xDC00) & 0x3FF));
+    }
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return true;
+  }
+
+  // After the opening quote.
+  bool parseString(std::string& out) {
+    for (;;) {
+      int c = next();
+      if (c < ' ') {
+        putBack();
+        return false;
+      }
+      if (c == '"') return true;
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      switch (next()) {
+        case -1: return false;
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u':
+          if (!parseCodePoint(out)) return false;
+          break;
+        default: return false;
+      }
+    }
+  }
+
+  // After the opening bracket.
+  bool parseArray(Json& out, int depth) {
+    out = Json::array();
+    if (expect(']')) return true;
+    do {
+      Json item;
+      if (!parseValue(item, depth)) return false;
+      out.push_back(std::move(item));
+    } while (expect(','));
+    return expect(']');
+  }
+
+  // After the opening brace; a repeated key keeps its last value.
+  bool parseObject(Json& out, int depth) {
+    out = Json::object();
+    if (expect('}')) return true;
+    do {
+      std::string key;
+      if (!expect('"') || !parseString(key) || !expect(':')) return false;
+      Json item;
+      if (!parseValue(item, depth)) return false;
+      out[key] = std::move(item);
+    } while (expect(','));
+    return expect('}');
+  }
+
+  const std::string& text_;
+  size_t pos_ = 0;
+  bool taken_ = false;  // the byte at pos_ has been taken
+  int line_ = 1;
+};
 
 // A JSON number as int32: truncated toward zero, saturated beyond the range.
 int32_t jsonToInt32(const Json& value) {
@@ -263,8 +454,9 @@ bool ConversionSettings::readJsonSettings(const std::string& path) {
   if (!readFileHead(file, text, truncated)) return fail("failed to read :");
   if (truncated) return fail("settings file too large :");
 
-  Json root = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (root.is_discarded()) return fail(syntaxErrorText(text));
+  Json root;
+  std::string syntaxError;
+  if (!SettingsJsonReader(text).parse(root, syntaxError)) return fail(syntaxError);
   if (!root.is_object()) return fail("settings are not a JSON object :");
   for (const JsonKey& key : kJsonKeys) {
     auto it = root.find(key.name);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "config/settings.h"
 #include "support/temp_dir.h"
@@ -117,6 +118,41 @@ TEST(JsonSettings, SyntaxErrorsNameTheLineAndTheRestOfIt) {
   r = readJson("", dir);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.settings.errorText, "syntax error at line 1 near: ");
+
+  // The rest starts at the byte the reader could not take, or just past one
+  // it had already taken (an unknown escape, a number that does not read whole).
+  const std::pair<const char*, const char*> cases[] = {
+      {"not json", "ot json"},
+      {"{\"a\":1 \"b\":2}", "\"b\":2}"},
+      {"{\"a\":1,}", "}"},
+      {"{\"a\": 1.2.3}", "}"},
+      {"{\"a\": \"\\q\"}", "\"}"},
+      {"{\"a\": \"\\ud800x\"}", "x\"}"},
+      {"{'a': 1}", "'a': 1}"},
+      {"{\"a\": \"x\ny\"}", ""},
+  };
+  for (const auto& [json, rest] : cases) {
+    r = readJson(json, dir);
+    EXPECT_FALSE(r.ok) << json;
+    EXPECT_EQ(r.settings.errorText, std::string("syntax error at line 1 near: ") + rest) << json;
+  }
+
+  // Nesting no settings file has is refused, not followed down the stack.
+  r = readJson(std::string(100000, '['), dir);
+  EXPECT_FALSE(r.ok);
+}
+
+TEST(JsonSettings, TheFirstValueIsTheDocumentAndItsNumbersAreLenient) {
+  test::TempDir dir;
+  std::string json = replaced(kFullJson, "\"texture_height\": -256.7", "\"texture_height\": 01");
+  json = replaced(json, "\"pack_padding\": 2", "\"pack_padding\": 2.");
+  json = replaced(json, "\"hero\"", "\"h\\u00e9ro\\ud83d\\ude00\"");
+  JsonRead r = readJson(json + "trailing text", dir);
+  EXPECT_TRUE(r.ok) << r.printed;
+  EXPECT_EQ(r.settings.texture_height, 1);
+  EXPECT_EQ(r.settings.pack_padding, 2);
+  EXPECT_EQ(r.settings.outputname, "h\xC3\xA9ro\xF0\x9F\x98\x80");
+  EXPECT_EQ(r.printed, "");
 }
 
 TEST(JsonSettings, WrongShapesFallBackWithAReason) {
