@@ -96,7 +96,8 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
       else png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
     }
   }
-  png_set_interlace_handling(r.png);
+  // No interlace handling is asked for: libpng's whole-image read turns it
+  // on by itself for an interlaced file and says so with its own warning.
   png_read_update_info(r.png, r.info);
   header.colorType = png_get_color_type(r.png, r.info);
 

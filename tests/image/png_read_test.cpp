@@ -68,14 +68,32 @@ TEST(ReadPng, RgbRowsPaddedToFourBytesReadBackInPlaceWithOpaqueAlpha) {
   EXPECT_EQ(image.pixels, (std::vector<uint8_t>{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255,  //
                                                 12, 11, 10, 255, 15, 14, 13, 255, 18, 17, 16, 255}));
 
-  // The same image interlaced reads the same, with no further message.
+  // The same image interlaced reads the same; libpng's whole-image read
+  // warns that it had to turn on interlace handling itself.
   writeTestPng(dir.file("adam7.png"), 3, 2, 8, PNG_COLOR_TYPE_RGB,
                {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {10, 11, 12, 13, 14, 15, 16, 17, 18}}, {}, {}, PNG_INTERLACE_ADAM7);
   ImageBuffer interlaced;
   const ReadOutcome adam7 = readCapturing(interlaced, dir.file("adam7.png"));
   ASSERT_TRUE(adam7.ok);
-  EXPECT_EQ(adam7.printed, "warning:24bit image\n");
+  EXPECT_EQ(adam7.printed.rfind("warning:24bit image\nlibpng warning: Interlace handling should be turned on", 0),
+            0u)
+      << adam7.printed;
   EXPECT_EQ(interlaced.pixels, image.pixels);
+
+  // A larger RGBA image reaches every pass of the interlace.
+  std::vector<std::vector<uint8_t>> rows(11);
+  for (uint8_t y = 0; y < 11; ++y)
+    for (uint8_t x = 0; x < 13; ++x) rows[y].insert(rows[y].end(), {x, y, uint8_t(x + y), uint8_t(200 + x)});
+  writeTestPng(dir.file("rgba7.png"), 13, 11, 8, PNG_COLOR_TYPE_RGB_ALPHA, rows, {}, {}, PNG_INTERLACE_ADAM7);
+  ImageBuffer rgba;
+  ASSERT_TRUE(readCapturing(rgba, dir.file("rgba7.png")).ok);
+  ASSERT_EQ(rgba.pixels.size(), 13u * 11u * 4u);
+  for (uint8_t y = 0; y < 11; ++y)
+    for (uint8_t x = 0; x < 13; ++x) {
+      const uint8_t* p = &rgba.pixels[(y * 13u + x) * 4u];
+      ASSERT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{uint8_t(x + y), y, x, uint8_t(200 + x)}))
+          << int(x) << "," << int(y);
+    }
 }
 
 TEST(ReadPng, WrittenAtlasReadsBackByteIdentical) {
