@@ -146,11 +146,13 @@ TEST(JsonSettings, TheFirstValueIsTheDocumentAndItsNumbersAreLenient) {
   test::TempDir dir;
   std::string json = replaced(kFullJson, "\"texture_height\": -256.7", "\"texture_height\": 01");
   json = replaced(json, "\"pack_padding\": 2", "\"pack_padding\": 2.");
+  json = replaced(json, "\"canvasSize\": 1", "\"canvasSize\": 1e400");
   json = replaced(json, "\"hero\"", "\"h\\u00e9ro\\ud83d\\ude00\"");
   JsonRead r = readJson(json + "trailing text", dir);
   EXPECT_TRUE(r.ok) << r.printed;
   EXPECT_EQ(r.settings.texture_height, 1);
   EXPECT_EQ(r.settings.pack_padding, 2);
+  EXPECT_EQ(r.settings.canvasSize, INT32_MAX);  // beyond any double: saturated
   EXPECT_EQ(r.settings.outputname, "h\xC3\xA9ro\xF0\x9F\x98\x80");
   EXPECT_EQ(r.printed, "");
 }
