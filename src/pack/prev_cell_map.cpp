@@ -115,22 +115,18 @@ void readPoints(const tinyxml2::XMLElement* list, int32_t w, int32_t h,
   }
 }
 
-// The triangles of "meshTriList": "a b c" per "value", split at the first two
-// spaces; a missing part reads as 0.
+// The triangles of "meshTriList": "a b c" per "value", split like the
+// pairs: "a" before the first space, then the rest split again, so a part
+// that is missing repeats the last one ("3 4" reads as 3 4 4).
 void readTriangles(const tinyxml2::XMLElement* list,
                    std::vector<std::array<int32_t, 3>>& triangles) {
   if (!list) return;
   for (const tinyxml2::XMLElement* value = list->FirstChildElement("value"); value;
        value = value->NextSiblingElement("value")) {
     const char* raw = value->GetText();
-    std::string rest = raw ? raw : "";
-    std::array<int32_t, 3> triangle{};
-    for (size_t k = 0; k < 3; ++k) {
-      const size_t space = k < 2 ? rest.find(' ') : std::string::npos;
-      triangle[k] = scanInt(rest.substr(0, space));
-      rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
-    }
-    triangles.push_back(triangle);
+    const auto first = splitAtFirstSpace(raw ? raw : "");
+    const auto rest = splitAtFirstSpace(first.second);
+    triangles.push_back({scanInt(first.first), scanInt(rest.first), scanInt(rest.second)});
   }
 }
 

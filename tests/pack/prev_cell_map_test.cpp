@@ -122,10 +122,10 @@ TEST_F(PrevCellMapTest, ReadsNamePivotPositionAndMeshCentredOnTheCell) {
   // Without a space both coordinates come from the whole text.
   EXPECT_DOUBLE_EQ(record.meshPoints[1].x, -26.0);
   EXPECT_DOUBLE_EQ(record.meshPoints[1].y, -16.0);
-  // Triangles are indices, not converted; a missing part reads as 0.
+  // Triangles are indices, not converted; a missing part repeats the last.
   ASSERT_EQ(record.meshTriangles.size(), 2u);
   EXPECT_EQ(record.meshTriangles[0], (std::array<int32_t, 3>{0, 1, 2}));
-  EXPECT_EQ(record.meshTriangles[1], (std::array<int32_t, 3>{3, 4, 0}));
+  EXPECT_EQ(record.meshTriangles[1], (std::array<int32_t, 3>{3, 4, 4}));
 
   const PackedCell& packed = prev.prevPackedCells[0];
   EXPECT_EQ(packed.name, "b&ody");
