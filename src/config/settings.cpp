@@ -9,6 +9,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "platform/platform.h"
 #include "text/encoding.h"
 #include "text/messages.h"
 
@@ -27,8 +28,10 @@ int32_t saturate(int64_t value) {
 }
 
 // Reads at most kMaxSettingsFileBytes of the file at `path`; false when it
-// cannot be opened. `truncated` tells whether more was there.
+// cannot be opened (a folder counts as missing). `truncated` tells whether
+// more was there.
 bool readFileHead(const std::string& path, std::string& bytes, bool& truncated) {
+  if (!platform::isRegularFile(path)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   bytes.assign(static_cast<size_t>(kMaxSettingsFileBytes), '\0');

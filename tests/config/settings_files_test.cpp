@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -261,6 +262,17 @@ TEST(TextSettings, AMissingFileFailsSilently) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(s.readTextSettings(dir.file("convert_info")));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(SettingsFiles, AFolderIsAMissingFile) {
+  test::TempDir dir;
+  std::filesystem::create_directory(dir.file("convert_info"));
+  std::filesystem::create_directory(dir.file("convert_info.json"));
+  ConversionSettings s;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(s.readJsonSettings(dir.file("convert_info.json")));
+  EXPECT_FALSE(s.readTextSettings(dir.file("convert_info")));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "failed to read :" + dir.file("convert_info.json") + "\n");
 }
 
 }  // namespace
