@@ -1,6 +1,5 @@
 #include "app/convert.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "config/user_folder.h"
@@ -118,10 +117,8 @@ void ConvertToVT::detectExistingOutputs() {
       animePackDocument.LoadFile(animePackPath.c_str()) == tinyxml2::XML_SUCCESS && !settings.is_overwrite)
     keepExistingAnimePack = true;
   // A project file that merely exists is enough; its contents are not read.
-  if (std::FILE* project = std::fopen(projectPath.c_str(), "rb")) {
-    std::fclose(project);
-    if (!settings.is_overwrite) keepExistingProject = true;
-  }
+  // A folder of that name is no project file.
+  if (platform::isRegularFile(projectPath) && !settings.is_overwrite) keepExistingProject = true;
 }
 
 bool ConvertToVT::writeDocuments() {

@@ -126,6 +126,16 @@ TEST(ExistingOutputs, AnimationPackMustParseAndProjectMustExist) {
   c.detectExistingOutputs();
   EXPECT_FALSE(c.keepExistingAnimePack);
   EXPECT_FALSE(c.keepExistingProject);
+
+  // Folders under the output names are no documents to keep.
+  c.settings.is_overwrite = false;
+  std::filesystem::remove(c.animePackPath);
+  std::filesystem::remove(c.projectPath);
+  std::filesystem::create_directory(c.animePackPath);
+  std::filesystem::create_directory(c.projectPath);
+  c.detectExistingOutputs();
+  EXPECT_FALSE(c.keepExistingAnimePack);
+  EXPECT_FALSE(c.keepExistingProject);
 }
 
 // Sets an environment variable for one scope (unset when `value` is null).
