@@ -51,6 +51,9 @@ bool checkSettings(const ConversionSettings& s) {
 // The placeholder of a previous cell: 2 x 2 transparent pixels.
 const uint32_t kPlaceholderPixels[4] = {0, 0, 0, 0};
 
+// A side of the texture: the size given in the settings, or the ladder's.
+int32_t sizeOf(int32_t given, int32_t index) { return given > 0 ? given : kTextureSizes[index]; }
+
 }  // namespace
 
 void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int32_t kind) {
@@ -288,28 +291,19 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
       return false;
     }
     if (tooWide) return false;
-    if (givenW == 0) {
-      iW = 4;
-      while (int64_t{givenH} * kTextureSizes[iW] < area) {
-        if (iW == 0) {
+    if (givenW == 0 || givenH == 0) {
+      // One side given: the other starts at 512 and doubles until the two
+      // together hold the cells' area.
+      int32_t& index = givenW == 0 ? iW : iH;
+      const int64_t given = givenW == 0 ? givenH : givenW;
+      for (index = 4; given * kTextureSizes[index] < area; --index) {
+        if (index == 0) {
           printMessage("ERROR_0006");
           return false;
         }
-        --iW;
       }
-      printMessage("INFO_0001", kTextureSizes[iW], givenH);
-      SetTextureSize(kTextureSizes[iW], givenH);
-    } else if (givenH == 0) {
-      iH = 4;
-      while (int64_t{givenW} * kTextureSizes[iH] < area) {
-        if (iH == 0) {
-          printMessage("ERROR_0006");
-          return false;
-        }
-        --iH;
-      }
-      printMessage("INFO_0001", givenW, kTextureSizes[iH]);
-      SetTextureSize(givenW, kTextureSizes[iH]);
+      printMessage("INFO_0001", sizeOf(givenW, iW), sizeOf(givenH, iH));
+      SetTextureSize(sizeOf(givenW, iW), sizeOf(givenH, iH));
     }
   }
 
@@ -333,8 +327,8 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
       }
       --(iW < iH ? iH : iW);
     }
-    const int32_t w = givenW > 0 ? givenW : kTextureSizes[iW];
-    const int32_t h = givenH > 0 ? givenH : kTextureSizes[iH];
+    const int32_t w = sizeOf(givenW, iW);
+    const int32_t h = sizeOf(givenH, iH);
     SetTextureSize(w, h);
     printMessage("INFO_0001", w, h);
   }
