@@ -113,9 +113,7 @@ void ConvertToVT::deriveOutputPaths() {
 void ConvertToVT::detectExistingOutputs() {
   keepExistingAnimePack = false;
   keepExistingProject = false;
-  if (platform::isRegularFile(animePackPath) &&
-      animePackDocument.LoadFile(animePackPath.c_str()) == tinyxml2::XML_SUCCESS && !settings.is_overwrite)
-    keepExistingAnimePack = true;
+  if (loadXmlFile(animePackDocument, animePackPath) && !settings.is_overwrite) keepExistingAnimePack = true;
   // A project file that merely exists is enough; its contents are not read.
   // A folder of that name is no project file.
   if (platform::isRegularFile(projectPath) && !settings.is_overwrite) keepExistingProject = true;

@@ -4,17 +4,14 @@
 #include "text/messages.h"
 
 namespace korvex {
-namespace {
 
-bool loadOptionFile(tinyxml2::XMLDocument& document, const std::string& path) {
+bool loadXmlFile(tinyxml2::XMLDocument& document, const std::string& path) {
   if (!platform::isRegularFile(path)) {
     document.Parse("", 0);  // leaves the document empty and in error, as a missing file would
     return false;
   }
   return document.LoadFile(path.c_str()) == tinyxml2::XML_SUCCESS;
 }
-
-}  // namespace
 
 std::string documentsFolder() { return platform::documentsFolderPath(); }
 
@@ -34,12 +31,12 @@ bool VTOptionReader::loadEditorOptions() {
   betaOptionPath = documents + "/Vantrel/VtOption_v6_beta.vtop";
 
   printLine("Load vtop : " + optionPath);
-  if (loadOptionFile(document, optionPath)) {
+  if (loadXmlFile(document, optionPath)) {
     printLine("Project setting Load vtop : " + optionPath);
     return true;
   }
   printLine("Load vtop_beta : " + betaOptionPath);
-  if (loadOptionFile(document, betaOptionPath)) {
+  if (loadXmlFile(document, betaOptionPath)) {
     printLine("Project setting Load vtop_beta : " + betaOptionPath);
     return true;
   }

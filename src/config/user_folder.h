@@ -7,6 +7,11 @@
 
 namespace korvex {
 
+// Loads the XML file at `path` into `document`; false (the document empty
+// and in error) when it is not a regular file or not well-formed. Linux
+// opens folders, so the regular-file test keeps a folder from passing as a file.
+bool loadXmlFile(tinyxml2::XMLDocument& document, const std::string& path);
+
 // The user's Documents folder in the console encoding, no trailing
 // separator; "" when unavailable.
 std::string documentsFolder();

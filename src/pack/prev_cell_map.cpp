@@ -32,6 +32,7 @@
 
 #include <tinyxml2.h>
 
+#include "config/user_folder.h"
 #include "image/cell_image.h"
 #include "text/encoding.h"
 #include "text/messages.h"
@@ -179,7 +180,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
                        PrevCellMap& prev) {
   prev = PrevCellMap();
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (document.LoadFile(cellMapPath.c_str()) != tinyxml2::XML_SUCCESS) return true;
+  if (!loadXmlFile(document, cellMapPath)) return true;
 
   PrevCellMap map;
   map.hasPrevCellMap = true;
