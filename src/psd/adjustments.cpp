@@ -134,7 +134,14 @@ inline double fromLinear(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 *
 double levelsMap(const LevelsChannel& l, double x) {
   const double in0 = l.inBlack / 255.0, in1 = l.inWhite / 255.0;
   double t = std::clamp((x - in0) / (in1 - in0), 0.0, 1.0);
-  if (l.gamma != 1.0) t = std::pow(t, 1 / l.gamma);
+  // Photoshop draws the gamma curve as straight segments between every
+  // 16th level, which also keeps its slope finite at black.
+  if (l.gamma != 1.0) {
+    constexpr double kStep = 16 / 255.0;
+    const double k0 = std::floor(t / kStep) * kStep, k1 = std::min(1.0, k0 + kStep);
+    const double y0 = std::pow(k0, 1 / l.gamma), y1 = std::pow(k1, 1 / l.gamma);
+    t = k1 > k0 ? y0 + (y1 - y0) * (t - k0) / (k1 - k0) : y1;
+  }
   return (l.outBlack + t * (l.outWhite - l.outBlack)) / 255.0;
 }
 
@@ -361,7 +368,7 @@ Rgb channelMixer(const Adjustment& a, const Rgb& c) {
 }
 
 Rgb threshold(const Adjustment& a, const Rgb& c) {
-  const double v = std::lround(0.299 * c.r + 0.587 * c.g + 0.114 * c.b) >= a.threshold ? 255 : 0;
+  const double v = luminosity(c) >= a.threshold ? 255 : 0;
   return {v, v, v};
 }
 
