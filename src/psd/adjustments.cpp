@@ -81,7 +81,7 @@ inline double hslSaturation(const Rgb& c) {
 }
 
 // Luminosity of the colour modes: 0.3 R + 0.59 G + 0.11 B.
-inline double luminosity(const Rgb& c) { return 0.3 * c.r + 0.59 * c.g + 0.11 * c.b; }
+inline double luminosity(const Rgb& c) { return (30 * c.r + 59 * c.g + 11 * c.b) / 100; }
 
 // Gives `c` the luminosity `l`, pulling out-of-range components back
 // towards the grey of that luminosity.
