@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "psd/psd.h"
+#include "psd/compositor.h"
+#include "psd/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   korvex::psd::Document document;
