@@ -16,9 +16,9 @@
 // before use.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdlib>
 
+#include "psd/descriptor.h"
 #include "psd/reader_internal.h"
 
 namespace korvex::psd::detail {
@@ -59,20 +59,20 @@ bool isAdjustmentKey(const std::string& key) {
   return false;
 }
 
-// The colour of a "SoCo" block: a descriptor whose "Clr " item is an RGBC
-// object with "Rd  ", "Grn " and "Bl  " doubles (0..255). The doubles are
-// found by their keys and type ("doub") inside the block's own bytes.
-uint32_t solidColor(const uint8_t* p, size_t n) {
-  static const char* const kKeys[3] = {"Rd  doub", "Grn doub", "Bl  doub"};
+// The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
+// is an RGBC object with "Rd  ", "Grn " and "Bl  " doubles (0..255). A
+// component that is missing (another colour model) or a block that does
+// not parse reads as 0.
+uint32_t solidColor(ByteReader data) {
+  DescriptorValue block;
+  std::string ignored;
+  if (!readVersionedDescriptor(data, block, ignored)) return 0;
+  const DescriptorValue* color = block.find("Clr ");
+  if (!color) return 0;
+  static const char* const kKeys[3] = {"Rd  ", "Grn ", "Bl  "};
   uint32_t rgb = 0;
   for (int c = 0; c < 3; ++c) {
-    const uint8_t* end = p + n;
-    const uint8_t* hit = std::search(p, end, kKeys[c], kKeys[c] + 8);
-    if (end - hit < 16) continue;
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits = bits << 8 | hit[8 + i];
-    double v;
-    std::memcpy(&v, &bits, 8);
+    double v = color->number(kKeys[c], 0);
     if (!(v > 0)) v = 0;  // NaN too
     if (v > 255) v = 255;
     rgb |= static_cast<uint32_t>(std::lround(v)) << (16 - 8 * c);
@@ -163,7 +163,7 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
       data.u8(r.fillOpacity);
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
-      r.fillColor = solidColor(data.here(), data.remaining());
+      r.fillColor = solidColor(data);
     } else if (key == "GdFl") {
       r.layerType = kLayerGradientFill;
     } else if (key == "PtFl") {
