@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "psd/byte_reader.h"
+#include "psd/descriptor.h"
 
 namespace korvex::psd {
 namespace {
@@ -414,12 +415,77 @@ bool fail(std::string& error, const std::string& key, const std::string& what) {
   return false;
 }
 
+// A version or colour space Korvex does not know: the layer reads as an
+// adjustment it cannot draw, which the caller reports, rather than as
+// damage that refuses the file.
+bool unsupported(Adjustment& a) {
+  a.kind = AdjustmentKind::kUnknown;
+  return true;
+}
+
+// A percentage of a descriptor, checked against its slider's range.
+bool percent(const DescriptorValue& d, const char* key, int lo, int hi, int32_t& out, const std::string& block,
+             std::string& error) {
+  const double v = d.number(key, out);
+  if (!(v >= lo && v <= hi)) return fail(error, block, std::string("\"") + key + "\" out of range");
+  out = static_cast<int32_t>(std::lround(v));
+  return true;
+}
+
+// "CgEd": a versioned descriptor with "Brgh" and "Cntr" (long) and
+// "useLegacy" (bool). Only a brightness/contrast layer takes it; other
+// kinds keep a preset's name there.
+bool parseBrightnessDescriptor(ByteReader& r, Adjustment& a, std::string& error) {
+  DescriptorValue d;
+  if (!readVersionedDescriptor(r, d, error)) return fail(error, "CgEd", error);
+  if (a.kind != AdjustmentKind::kBrightnessContrast || !d.find("Brgh")) return true;
+  int32_t brightness = a.brightness, contrast = a.contrast;
+  if (!percent(d, "Brgh", -150, 150, brightness, "CgEd", error) ||
+      !percent(d, "Cntr", -100, 100, contrast, "CgEd", error))
+    return false;
+  a.brightness = static_cast<int16_t>(brightness);
+  a.contrast = static_cast<int16_t>(contrast);
+  a.legacy = d.boolean("useLegacy", false);
+  return true;
+}
+
+// "vibA": a versioned descriptor with "vibrance" and "Strt" (long), each
+// missing when zero.
+bool parseVibrance(ByteReader& r, Adjustment& a, std::string& error) {
+  DescriptorValue d;
+  if (!readVersionedDescriptor(r, d, error)) return fail(error, a.key, error);
+  return percent(d, "vibrance", -100, 100, a.vibrance, a.key, error) &&
+         percent(d, "Strt", -100, 100, a.saturation, a.key, error);
+}
+
+// "blwh": a versioned descriptor with the weights "Rd  ", "Yllw", "Grn ",
+// "Cyn ", "Bl  ", "Mgnt" (long), "useTint" (bool) and "tintColor" (an RGB
+// object of "Rd  ", "Grn ", "Bl  " doubles 0..255).
+bool parseBlackWhite(ByteReader& r, Adjustment& a, std::string& error) {
+  DescriptorValue d;
+  if (!readVersionedDescriptor(r, d, error)) return fail(error, a.key, error);
+  static const char* const kWeights[6] = {"Rd  ", "Yllw", "Grn ", "Cyn ", "Bl  ", "Mgnt"};
+  for (size_t i = 0; i < 6; ++i)
+    if (!percent(d, kWeights[i], -200, 300, a.grayWeights[i], a.key, error)) return false;
+  a.useTint = d.boolean("useTint", false);
+  if (const DescriptorValue* tint = d.find("tintColor")) {
+    static const char* const kRgb[3] = {"Rd  ", "Grn ", "Bl  "};
+    a.tintColor = 0;
+    for (int c = 0; c < 3; ++c) {
+      const double v = tint->number(kRgb[c], 0);
+      a.tintColor |= component(v > 0 ? v : 0) << (16 - 8 * c);  // NaN too
+    }
+  }
+  return true;
+}
+
 // "levl": version (2) = 2, then 29 records of five int16: input black,
 // input white, output black, output white, gamma times 100. The first is
 // the composite, then red, green, blue; the rest are unused.
 bool parseLevels(ByteReader& r, Adjustment& a, std::string& error) {
   uint16_t version;
-  if (!r.u16(version) || version != 2) return fail(error, a.key, "unsupported version");
+  if (!r.u16(version)) return fail(error, a.key, "truncated");
+  if (version != 2) return unsupported(a);
   for (LevelsChannel& l : a.levels) {
     int16_t v[5];
     for (int16_t& x : v)
@@ -474,7 +540,7 @@ bool parseCurves(ByteReader& r, Adjustment& a, std::string& error) {
       if (!parseCurve(r, target(index), a.key, error)) return false;
     }
   } else {
-    return fail(error, a.key, "unsupported version");
+    return unsupported(a);
   }
   return true;
 }
@@ -607,13 +673,13 @@ bool parsePhotoFilter(ByteReader& r, Adjustment& a, std::string& error) {
       if (!r.i16(x)) return fail(error, a.key, "truncated");
     for (int i = 0; i < 3; ++i) c[i] = space == 7 && i > 0 ? v[i] : static_cast<uint16_t>(v[i]);
   } else {
-    return fail(error, a.key, "unsupported version");
+    return unsupported(a);
   }
   uint8_t preserve;
   if (!r.i32(a.density) || !r.u8(preserve)) return fail(error, a.key, "truncated");
   if (a.density < 0 || a.density > 100) return fail(error, a.key, "density out of range");
   a.preserveLuminosity = preserve != 0;
-  if (!colorFromSpace(space, c, a.filterColor)) return fail(error, a.key, "unsupported colour space " + std::to_string(space));
+  if (!colorFromSpace(space, c, a.filterColor)) return unsupported(a);
   return true;
 }
 
@@ -671,7 +737,7 @@ constexpr KeyKind kKeys[] = {
     {"mixr", AdjustmentKind::kChannelMixer},   {"nvrt", AdjustmentKind::kInvert},
     {"post", AdjustmentKind::kPosterize},      {"thrs", AdjustmentKind::kThreshold},
     {"selc", AdjustmentKind::kSelectiveColor}, {"clrL", AdjustmentKind::kUnknown},
-    {"grdm", AdjustmentKind::kUnknown},
+    {"grdm", AdjustmentKind::kUnknown},        {"brst", AdjustmentKind::kUnknown},
 };
 
 }  // namespace
@@ -684,7 +750,12 @@ bool isAdjustmentKey(std::string_view key) {
 
 bool parseAdjustment(std::string_view key, const uint8_t* data, size_t size, Adjustment& out, std::string& error) {
   ByteReader r(data, size);
-  if (key == "CgEd") return true;
+  if (key == "CgEd") {
+    Adjustment a = out;
+    if (!parseBrightnessDescriptor(r, a, error)) return false;
+    out = std::move(a);
+    return true;
+  }
   Adjustment a;
   a.key = std::string(key);
   for (const KeyKind& k : kKeys)
@@ -697,6 +768,8 @@ bool parseAdjustment(std::string_view key, const uint8_t* data, size_t size, Adj
     case AdjustmentKind::kHueSaturation: ok = parseHueSaturation(r, a, error); break;
     case AdjustmentKind::kColorBalance: ok = parseColorBalance(r, a, error); break;
     case AdjustmentKind::kExposure: ok = parseExposure(r, a, error); break;
+    case AdjustmentKind::kVibrance: ok = parseVibrance(r, a, error); break;
+    case AdjustmentKind::kBlackWhite: ok = parseBlackWhite(r, a, error); break;
     case AdjustmentKind::kPhotoFilter: ok = parsePhotoFilter(r, a, error); break;
     case AdjustmentKind::kChannelMixer: ok = parseChannelMixer(r, a, error); break;
     case AdjustmentKind::kPosterize: ok = parseLevel(r, a, a.levelCount, 2, error); break;

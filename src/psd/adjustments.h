@@ -120,8 +120,9 @@ bool isAdjustmentKey(std::string_view key);
 // Reads the settings block `key` of `size` bytes at `data` into `out`.
 // A "CgEd" block refines the brightness/contrast read from a "brit" block
 // before it and leaves any other kind unchanged (it then only names a
-// preset). An unknown key gives kind kUnknown and true. False with `error`
-// when the block is damaged or out of range.
+// preset). An unknown key, version or colour space gives kind kUnknown and
+// true. False with `error` when the block is damaged or out of range; `out`
+// is then unchanged.
 bool parseAdjustment(std::string_view key, const uint8_t* data, size_t size, Adjustment& out, std::string& error);
 
 // "warning: ..." text for an adjustment layer that is left undrawn, naming

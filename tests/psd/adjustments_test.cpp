@@ -28,6 +28,56 @@ struct Bytes {
   }
 };
 
+// A versioned descriptor of class "null" with the given items, each
+// already encoded after its key.
+struct Descriptor {
+  Bytes items;
+  int count = 0;
+  Descriptor& item(const std::string& key, const char* type) {
+    if (key.size() == 4)
+      items.i32(0);
+    else
+      items.i32(static_cast<int64_t>(key.size()));
+    for (char ch : key) items.u8(ch);
+    for (int i = 0; i < 4; ++i) items.u8(type[i]);
+    ++count;
+    return *this;
+  }
+  Descriptor& integer(const std::string& key, int v) {
+    item(key, "long").items.i32(v);
+    return *this;
+  }
+  Descriptor& boolean(const std::string& key, bool v) {
+    item(key, "bool").items.u8(v ? 1 : 0);
+    return *this;
+  }
+  Descriptor& real(const std::string& key, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    item(key, "doub").items.i32(static_cast<int64_t>(bits >> 32)).i32(static_cast<int64_t>(bits & 0xFFFFFFFF));
+    return *this;
+  }
+  Descriptor& object(const std::string& key, const Descriptor& d) {
+    item(key, "Objc");
+    const Bytes body = d.body();
+    items.v.insert(items.v.end(), body.v.begin(), body.v.end());
+    return *this;
+  }
+  Bytes body() const {
+    Bytes b;
+    b.i32(1).i16(0).i32(0).u8('n').u8('u').u8('l').u8('l').i32(count);
+    b.v.insert(b.v.end(), items.v.begin(), items.v.end());
+    return b;
+  }
+  Bytes versioned() const {
+    Bytes b;
+    b.i32(16);
+    const Bytes d = body();
+    b.v.insert(b.v.end(), d.v.begin(), d.v.end());
+    return b;
+  }
+};
+
 Adjustment parsed(const char* key, const Bytes& b) {
   Adjustment a;
   std::string error;
@@ -128,6 +178,68 @@ TEST(Adjustments, BrightnessContrastLegacy) {
   a.legacy = false;
   a.contrast = 0;
   EXPECT_EQ(adjusted(a, 0x64F000), 0x64F000u);
+}
+
+TEST(Adjustments, BrightnessContrastFromItsDescriptor) {
+  Adjustment a = parsed("brit", Bytes().i16(0).i16(0).i16(127).u8(0).u8(0));
+  std::string error;
+  const Bytes cgEd = Descriptor()
+                         .integer("Vrsn", 1)
+                         .integer("Brgh", 22)
+                         .integer("Cntr", -7)
+                         .integer("means", 127)
+                         .boolean("useLegacy", false)
+                         .versioned();
+  ASSERT_TRUE(parseAdjustment("CgEd", cgEd.v.data(), cgEd.v.size(), a, error)) << error;
+  EXPECT_EQ(a.kind, AdjustmentKind::kBrightnessContrast);
+  EXPECT_EQ(a.brightness, 22);
+  EXPECT_EQ(a.contrast, -7);
+  EXPECT_FALSE(a.legacy);
+
+  // On another kind the block only names a preset.
+  Adjustment levels = parsed("levl", levelsBlock({{10, 245, 0, 255, 100}}));
+  const Bytes preset = Descriptor().integer("Vrsn", 1).integer("presetKind", 1).versioned();
+  ASSERT_TRUE(parseAdjustment("CgEd", preset.v.data(), preset.v.size(), levels, error)) << error;
+  EXPECT_EQ(levels.kind, AdjustmentKind::kLevels);
+  EXPECT_EQ(levels.levels[0].inBlack, 10);
+
+  // Out of range or damaged: refused, the adjustment as it was.
+  const Bytes wild = Descriptor().integer("Brgh", 400).versioned();
+  EXPECT_FALSE(parseAdjustment("CgEd", wild.v.data(), wild.v.size(), a, error));
+  EXPECT_NE(error.find("Brgh"), std::string::npos) << error;
+  EXPECT_FALSE(parseAdjustment("CgEd", cgEd.v.data(), cgEd.v.size() - 3, a, error));
+  EXPECT_EQ(a.brightness, 22);
+}
+
+TEST(Adjustments, VibranceAndBlackWhiteFromTheirDescriptors) {
+  const Adjustment v = parsed("vibA", Descriptor().integer("vibrance", 35).integer("Strt", -12).versioned());
+  EXPECT_EQ(v.kind, AdjustmentKind::kVibrance);
+  EXPECT_EQ(v.vibrance, 35);
+  EXPECT_EQ(v.saturation, -12);
+  EXPECT_EQ(parsed("vibA", Descriptor().integer("Strt", 5).versioned()).vibrance, 0);
+
+  const Adjustment bw = parsed("blwh", Descriptor()
+                                           .integer("Rd  ", 10)
+                                           .integer("Yllw", 20)
+                                           .integer("Grn ", 30)
+                                           .integer("Cyn ", 40)
+                                           .integer("Bl  ", 50)
+                                           .integer("Mgnt", -60)
+                                           .boolean("useTint", true)
+                                           .object("tintColor", Descriptor().real("Rd  ", 225).real("Grn ", 211.4).real("Bl  ", 179))
+                                           .versioned());
+  EXPECT_EQ(bw.kind, AdjustmentKind::kBlackWhite);
+  EXPECT_EQ(bw.grayWeights, (std::array<int32_t, 6>{{10, 20, 30, 40, 50, -60}}));
+  EXPECT_TRUE(bw.useTint);
+  EXPECT_EQ(bw.tintColor, 0xE1D3B3u);
+
+  Adjustment a;
+  std::string error;
+  const Bytes wild = Descriptor().integer("vibrance", 101).versioned();
+  EXPECT_FALSE(parseAdjustment("vibA", wild.v.data(), wild.v.size(), a, error));
+  const Bytes cut = Descriptor().integer("Rd  ", 10).versioned();
+  EXPECT_FALSE(parseAdjustment("blwh", cut.v.data(), cut.v.size() - 1, a, error));
+  EXPECT_NE(error.find("blwh"), std::string::npos) << error;
 }
 
 Bytes hueBlock(bool colorize, std::array<int, 3> col, std::array<int, 3> master,
@@ -316,6 +428,20 @@ TEST(Adjustments, SelectiveColorRelativeAndAbsolute) {
   EXPECT_EQ(adjusted(a, 0x808080), 0x010101u);
 }
 
+TEST(Adjustments, UnknownVersionsAndColourSpacesReadAsUndrawn) {
+  Bytes cmykFilter;
+  cmykFilter.i16(2).i16(2).i16(0).i16(0).i16(0).i16(0).i32(25).u8(0);
+  const std::vector<std::pair<const char*, Bytes>> blocks = {
+      {"levl", Bytes().i16(1)}, {"curv", Bytes().u8(0).i16(7).i32(1)}, {"phfl", cmykFilter}};
+  for (const auto& [key, b] : blocks) {
+    Adjustment a;
+    std::string error;
+    ASSERT_TRUE(parseAdjustment(key, b.v.data(), b.v.size(), a, error)) << key << ": " << error;
+    EXPECT_EQ(a.kind, AdjustmentKind::kUnknown) << key;
+    EXPECT_EQ(a.key, key);
+  }
+}
+
 TEST(Adjustments, KeysAndUnknownKinds) {
   EXPECT_TRUE(isAdjustmentKey("levl"));
   EXPECT_TRUE(isAdjustmentKey("clrL"));
@@ -345,19 +471,14 @@ TEST(Adjustments, DamagedBlocksAreRefusedWithAReason) {
   tooManyPoints.u8(0).i16(1).i32(1).i16(1000);
   Bytes badGamma = levelsBlock({{0, 255, 0, 255, 0}});
   Bytes badRange = levelsBlock({{200, 100, 0, 255, 100}});
-  Bytes badSpace;
-  badSpace.i16(2).i16(2).i16(0).i16(0).i16(0).i16(0).i32(25).u8(0);
   const std::vector<DamagedCase> cases = {
-      {"levl", Bytes().i16(1), "unsupported version"},
       {"levl", badGamma, "out of range"},
       {"levl", badRange, "out of range"},
       {"curv", badPoints, "out of order"},
       {"curv", tooManyPoints, "point count"},
-      {"curv", Bytes().u8(0).i16(7).i32(1), "unsupported version"},
       {"post", Bytes().i16(1).i16(0), "out of range"},
       {"thrs", Bytes().i16(300).i16(0), "out of range"},
       {"blnc", Bytes().i16(101), "out of range"},
-      {"phfl", badSpace, "colour space 2"},
       {"selc", selectiveBlock(false, 0, {150, 0, 0, 0}), "out of range"},
   };
   for (const DamagedCase& c : cases) {
