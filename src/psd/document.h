@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "psd/adjustments.h"
 
 namespace korvex::psd {
 
@@ -89,6 +92,9 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
+  // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
+  std::optional<Adjustment> adjustment;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };
