@@ -134,10 +134,10 @@ inline double fromLinear(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 *
 
 double levelsMap(const LevelsChannel& l, double x) {
   const double in0 = l.inBlack / 255.0, in1 = l.inWhite / 255.0;
-  double t = std::clamp((x - in0) / (in1 - in0), 0.0, 1.0);
+  double t = in1 > in0 ? std::clamp((x - in0) / (in1 - in0), 0.0, 1.0) : x >= in1 ? 1 : 0;
   // Photoshop draws the gamma curve as straight segments between every
   // 16th level, which also keeps its slope finite at black.
-  if (l.gamma != 1.0) {
+  if (l.gamma != 1.0 && l.gamma > 0) {
     constexpr double kStep = 16 / 255.0;
     const double k0 = std::floor(t / kStep) * kStep, k1 = std::min(1.0, k0 + kStep);
     const double y0 = std::pow(k0, 1 / l.gamma), y1 = std::pow(k1, 1 / l.gamma);
@@ -229,13 +229,13 @@ class ChannelCurves {
                255;
       case AdjustmentKind::kExposure: {
         double lin = toLinear(x) * std::exp2(a.exposure) + a.offset;
-        lin = lin <= 0 ? 0 : std::pow(lin, 1 / a.gamma);
+        lin = lin <= 0 ? 0 : a.gamma > 0 ? std::pow(lin, 1 / a.gamma) : 1;
         return fromLinear(std::min(lin, 1.0));
       }
       case AdjustmentKind::kInvert:
         return 1 - x;
       case AdjustmentKind::kPosterize: {
-        const double n = a.levelCount;
+        const double n = std::max<uint16_t>(a.levelCount, 2);
         return std::min(std::floor(x * n), n - 1) / (n - 1);
       }
       default:
