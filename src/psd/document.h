@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "psd/vector_mask.h"
 
 namespace korvex::psd {
 
@@ -89,6 +92,9 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
+  // is drawn within the path's bounds.
+  std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

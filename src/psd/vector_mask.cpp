@@ -32,6 +32,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+
+#include "psd/byte_reader.h"
 
 namespace korvex::psd {
 namespace {
@@ -40,19 +43,13 @@ constexpr size_t kRecordSize = 26;
 // Writers pad the block to a multiple of 2 or 4 bytes.
 constexpr size_t kMaxPadding = 3;
 
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint32_t be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
 // A knot's point: vertical then horizontal 8.24 fractions of the canvas.
-PathPoint pointAt(const uint8_t* p, int32_t canvasWidth, int32_t canvasHeight) {
+PathPoint readPoint(ByteReader& r, int32_t canvasWidth, int32_t canvasHeight) {
   constexpr double kOne = 1 << 24;
-  const double y = static_cast<int32_t>(be32(p)) / kOne * canvasHeight;
-  const double x = static_cast<int32_t>(be32(p + 4)) / kOne * canvasWidth;
-  return PathPoint{x, y};
+  int32_t y = 0, x = 0;
+  r.i32(y);
+  r.i32(x);
+  return PathPoint{x / kOne * canvasWidth, y / kOne * canvasHeight};
 }
 
 std::string recordAt(size_t offset) { return " (path record at byte " + std::to_string(offset) + " of the block)"; }
@@ -62,53 +59,59 @@ std::string recordAt(size_t offset) { return " (path record at byte " + std::to_
 bool parseVectorMask(const uint8_t* data, size_t size, int32_t canvasWidth, int32_t canvasHeight,
                      VectorMask& mask, std::string& error) {
   mask = VectorMask{};
-  if (size < 8) {
+  ByteReader block(data, size);
+  uint32_t version = 0, flags = 0;
+  if (!block.u32(version) || !block.u32(flags)) {
     error = "vector mask block of " + std::to_string(size) + " bytes is shorter than its 8-byte header";
     return false;
   }
-  const uint32_t version = be32(data);
   if (version != 3) {
     error = "vector mask version " + std::to_string(version) + " is not 3";
     return false;
   }
-  const uint32_t flags = be32(data + 4);
   mask.inverted = (flags & 1) != 0;
   mask.disabled = (flags & 4) != 0;
 
-  size_t pos = 8;
   uint32_t knotsLeft = 0;  // knots the current subpath still expects
-  for (; size - pos >= kRecordSize; pos += kRecordSize) {
-    const uint8_t* r = data + pos;
-    const uint16_t selector = be16(r);
+  for (ByteReader r; block.remaining() >= kRecordSize;) {
+    const size_t at = block.offset();
+    block.sub(kRecordSize, r);
+    uint16_t selector = 0;
+    r.u16(selector);
     const bool knot = selector == 1 || selector == 2 || selector == 4 || selector == 5;
     if (knotsLeft > 0 && !knot) {
-      error = "subpath ends " + std::to_string(knotsLeft) + " knots short" + recordAt(pos);
+      error = "subpath ends " + std::to_string(knotsLeft) + " knots short" + recordAt(at);
       return false;
     }
     if (knot) {
       if (knotsLeft == 0) {
-        error = "knot record outside a subpath" + recordAt(pos);
+        error = "knot record outside a subpath" + recordAt(at);
         return false;
       }
-      const PathKnot k{pointAt(r + 2, canvasWidth, canvasHeight), pointAt(r + 10, canvasWidth, canvasHeight),
-                       pointAt(r + 18, canvasWidth, canvasHeight)};
+      PathKnot k;
+      k.before = readPoint(r, canvasWidth, canvasHeight);
+      k.anchor = readPoint(r, canvasWidth, canvasHeight);
+      k.after = readPoint(r, canvasWidth, canvasHeight);
       mask.shapes.back().subpaths.back().knots.push_back(k);
       --knotsLeft;
     } else if (selector == 0 || selector == 3) {
-      const uint16_t count = be16(r + 2);
-      const int16_t operation = static_cast<int16_t>(be16(r + 4));
-      if (count > (size - pos) / kRecordSize - 1) {
-        error = "subpath of " + std::to_string(count) + " knots runs past the block" + recordAt(pos);
+      uint16_t count = 0, fillRule = 0;
+      int16_t operation = 0;
+      r.u16(count);
+      r.i16(operation);
+      r.u16(fillRule);
+      if (count > block.remaining() / kRecordSize) {
+        error = "subpath of " + std::to_string(count) + " knots runs past the block" + recordAt(at);
         return false;
       }
       if (operation < -1 || operation > 3) {
-        error = "subpath operation " + std::to_string(operation) + " is not -1 to 3" + recordAt(pos);
+        error = "subpath operation " + std::to_string(operation) + " is not -1 to 3" + recordAt(at);
         return false;
       }
       if (operation >= 0 || mask.shapes.empty()) {
         PathShape shape;
         if (operation >= 0) shape.operation = static_cast<PathOperation>(operation);
-        shape.nonZero = be16(r + 6) == 2;
+        shape.nonZero = fillRule == 2;
         mask.shapes.push_back(std::move(shape));
       }
       Subpath subpath;
@@ -117,18 +120,20 @@ bool parseVectorMask(const uint8_t* data, size_t size, int32_t canvasWidth, int3
       mask.shapes.back().subpaths.push_back(std::move(subpath));
       knotsLeft = count;
     } else if (selector == 8) {
-      mask.startsFull = be16(r + 2) == 1;
+      uint16_t allPixels = 0;
+      r.u16(allPixels);
+      mask.startsFull = allPixels == 1;
     } else if (selector != 6 && selector != 7) {
-      error = "unknown path record selector " + std::to_string(selector) + recordAt(pos);
+      error = "unknown path record selector " + std::to_string(selector) + recordAt(at);
       return false;
     }
   }
   if (knotsLeft > 0) {
-    error = "subpath ends " + std::to_string(knotsLeft) + " knots short" + recordAt(pos);
+    error = "subpath ends " + std::to_string(knotsLeft) + " knots short" + recordAt(block.offset());
     return false;
   }
-  if (size - pos > kMaxPadding) {
-    error = "path record cut short" + recordAt(pos);
+  if (block.remaining() > kMaxPadding) {
+    error = "path record cut short" + recordAt(block.offset());
     return false;
   }
   return true;

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "psd/psd.h"
+#include "psd/box.h"
 
 namespace korvex::psd {
 

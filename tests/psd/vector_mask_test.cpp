@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "psd/reader.h"
+#include "support/psd_writer.h"
+
 namespace korvex::psd {
 namespace {
 
@@ -226,6 +229,43 @@ TEST(VectorMaskParse, EveryTruncationIsRefusedOrEndsAtACompleteSubpath) {
     if (!read) {
       EXPECT_FALSE(error.empty());
     }
+  }
+}
+
+TEST(VectorMaskParse, TheLayerRecordReaderKeepsTheMaskOrRefusesADamagedOne) {
+  std::string block = header(1);
+  record(block, 6);
+  lengthRecord(block, 0, 1, 1, 1);
+  corner(block, 50, 25);
+  for (int depth : {8, 16}) {
+    test::PsdRecord shape;
+    shape.kind = test::PsdRecordKind::kSolidFill;
+    shape.fillColor = 0x336699;
+    shape.blocks = {{"vsms", block}};
+    test::PsdOptions o;
+    o.width = kCanvasW;
+    o.height = kCanvasH;
+    o.depth = depth;
+    const std::vector<test::PsdRecord> records = {test::solidLayer("bottom", 0, 0, 2, 2, 0xFF000000), shape};
+    std::string bytes = test::makePsd(o, records);
+    Document d;
+    std::string error;
+    ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
+    ASSERT_EQ(d.layerRecords.size(), 2u);
+    EXPECT_FALSE(d.layerRecords[0].vectorMask.has_value());
+    ASSERT_TRUE(d.layerRecords[1].vectorMask.has_value());
+    const VectorMask& m = *d.layerRecords[1].vectorMask;
+    EXPECT_TRUE(m.inverted);
+    ASSERT_EQ(m.shapes.size(), 1u);
+    EXPECT_NEAR(m.shapes[0].subpaths[0].knots[0].anchor.x, 50, 1e-5);
+    EXPECT_NEAR(m.shapes[0].subpaths[0].knots[0].anchor.y, 25, 1e-5);
+
+    // The same block one knot short.
+    test::PsdRecord damaged = shape;
+    damaged.blocks = {{"vmsk", block.substr(0, block.size() - 26)}};
+    bytes = test::makePsd(o, {damaged});
+    EXPECT_FALSE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error));
+    EXPECT_NE(error.find("layer record 0: vector mask: subpath of 1 knots runs past the block"), std::string::npos) << error;
   }
 }
 

@@ -354,6 +354,7 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
   }
   if (r.kind == PsdRecordKind::kSolidFill) taggedBlock(extra, "SoCo", solidColorBlock(r.fillColor));
   if (r.kind == PsdRecordKind::kAdjustment) taggedBlock(extra, "levl", levelsBlock());
+  for (const auto& [key, data] : r.blocks) taggedBlock(extra, key.c_str(), data);
   b.block(extra.str());
   return b.str();
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvex::test {
@@ -44,6 +45,8 @@ struct PsdRecord {
   bool hasMask = false;
   PsdMask mask;
   std::string dividerName = "</Layer group>";  // kDivider legacy name
+  // More tagged blocks as (key, data), written after the others.
+  std::vector<std::pair<std::string, std::string>> blocks;
 };
 
 struct PsdOptions {
