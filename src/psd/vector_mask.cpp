@@ -191,16 +191,20 @@ Extent extentOf(const PathShape& shape) {
 // Flattening: the largest distance, in pixels, between a curve and its
 // segments. A 1/500 pixel changes no coverage by more than half a level.
 constexpr double kTolerance = 0.002;
-// The segments of one curve at the most: an absurd curve (a damaged file's,
-// thousands of canvases across) is drawn coarser instead of without end.
-constexpr int kMaxCurveSegments = 1024;
+// The segments of one curve at the most, and of a whole mask: an absurd
+// curve (a damaged file's, thousands of canvases across) or a path of
+// millions of knots is drawn coarser instead of without end. Paths drawn by
+// hand stay far below either.
+constexpr size_t kMaxCurveSegments = 1024;
+constexpr size_t kMaxMaskSegments = size_t{1} << 20;
 
 class Flattener {
  public:
   // Keeps the edges that can reach `area`: anything above or below it adds
   // nothing there, and anything wholly left or right of it adds only its
   // net vertical run.
-  Flattener(const Box& area, std::vector<Edge>& edges) : area_(area), edges_(edges) {}
+  Flattener(const Box& area, size_t maxSegments, std::vector<Edge>& edges)
+      : area_(area), maxSegments_(static_cast<double>(maxSegments)), edges_(edges) {}
 
   void line(const PathPoint& a, const PathPoint& b) {
     if (a.y == b.y) return;
@@ -224,7 +228,7 @@ class Flattener {
     const double d = std::max(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
                               std::hypot(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
     const double wanted = std::ceil(std::sqrt(0.75 * d / kTolerance));
-    const int n = wanted >= kMaxCurveSegments ? kMaxCurveSegments : std::max(1, static_cast<int>(wanted));
+    const int n = static_cast<int>(std::clamp(wanted, 1.0, maxSegments_));
     PathPoint previous = p0;
     for (int i = 1; i <= n; ++i) {
       const double t = static_cast<double>(i) / n, u = 1 - t;
@@ -252,6 +256,7 @@ class Flattener {
   }
 
   Box area_;
+  double maxSegments_;
   std::vector<Edge>& edges_;
 };
 
@@ -262,17 +267,19 @@ double rampIntegral(double u) {
   return 0.5 * u * u;
 }
 
-// One shape rasterised row by row over an area.
+// One shape rasterised row by row over an area, in cells shared by all
+// shapes (area width + 2: a run at the right edge reaches two past it),
+// which it leaves at 0 after each row.
 class ShapeRows {
  public:
-  ShapeRows(const PathShape& shape, const Box& area) : area_(area), nonZero_(shape.nonZero) {
-    Flattener flattener(area, edges_);
+  ShapeRows(const PathShape& shape, const Box& area, size_t maxCurveSegments, std::vector<double>& cells)
+      : area_(area), nonZero_(shape.nonZero), cells_(cells) {
+    Flattener flattener(area, maxCurveSegments, edges_);
     for (const Subpath& s : shape.subpaths)
       forEachSegment(
           s, [&](const PathPoint& a, const PathPoint& b, const PathPoint& c, const PathPoint& d) { flattener.curve(a, b, c, d); },
           [&](const PathPoint& a, const PathPoint& b) { flattener.line(a, b); });
     std::sort(edges_.begin(), edges_.end(), [](const Edge& a, const Edge& b) { return a.y0 < b.y0; });
-    cells_.assign(static_cast<size_t>(area.right - area.left) + 2, 0.0);
   }
 
   // The coverage of row `y` (a canvas row of the area) in `coverage`, for
@@ -304,7 +311,7 @@ class ShapeRows {
  private:
   double fill(double winding) const {
     const double w = std::fabs(winding);
-    if (nonZero_) return std::min(w, 1.0);
+    if (nonZero_ || w <= 1) return std::min(w, 1.0);
     const double t = std::fmod(w, 2.0);
     return t > 1 ? 2 - t : t;
   }
@@ -320,13 +327,13 @@ class ShapeRows {
     // Beyond the area's sides the run is pressed onto them (left of the area
     // it covers the whole row), so it is cut where it crosses them.
     const double width = static_cast<double>(cells_.size() - 2);
-    double cuts[4] = {0, 1, 1, 1};
+    double cuts[4] = {0, 1, 1, 1};  // run fractions, rising; the last is the run's end
     int count = 1;
     for (double side : {0.0, width})
       if ((xa < side) != (xb < side)) cuts[count++] = (side - xa) / (xb - xa);
-    std::sort(cuts, cuts + count);
+    if (count == 3 && cuts[1] > cuts[2]) std::swap(cuts[1], cuts[2]);
     for (int k = 0; k < count; ++k) {
-      const double t0 = cuts[k], t1 = k + 1 < count ? cuts[k + 1] : 1.0;
+      const double t0 = cuts[k], t1 = cuts[k + 1];
       if (t1 <= t0) continue;
       addPiece(std::clamp(xa + (xb - xa) * t0, 0.0, width), std::clamp(xa + (xb - xa) * t1, 0.0, width),
                (yb - ya) * (t1 - t0) * e.winding, first, touched);
@@ -364,7 +371,7 @@ class ShapeRows {
   std::vector<Edge> edges_;
   std::vector<const Edge*> active_;
   size_t next_ = 0;
-  std::vector<double> cells_;  // area width + 2: a run at the right edge reaches two past it
+  std::vector<double>& cells_;
 };
 
 // The starting fill: all pixels when the file says so, or when the first
@@ -430,9 +437,14 @@ void rasterise(const VectorMask& mask, const Box& area, uint8_t* coverage) {
     std::memset(coverage, 255, width * height);
     return;
   }
+  size_t curves = 1;
+  for (const PathShape& shape : mask.shapes)
+    for (const Subpath& s : shape.subpaths) curves += s.knots.size();
+  const size_t maxCurveSegments = std::clamp(kMaxMaskSegments / curves, size_t{16}, kMaxCurveSegments);
+  std::vector<double> cells(width + 2, 0.0);
   std::vector<ShapeRows> shapes;
   shapes.reserve(mask.shapes.size());
-  for (const PathShape& shape : mask.shapes) shapes.emplace_back(shape, area);
+  for (const PathShape& shape : mask.shapes) shapes.emplace_back(shape, area, maxCurveSegments, cells);
 
   const double start = startsFull(mask) ? 1.0 : 0.0;
   std::vector<double> result(width), shapeRow(width);
