@@ -423,6 +423,24 @@ TEST(VectorMaskCoverage, AnyWindowMatchesTheSameWindowOfAWholeDrawing) {
   }
 }
 
+TEST(VectorMaskCoverage, CurvesFarBeyondTheCanvasAreDrawnWithBoundedWork) {
+  // Handles a thousand canvases away: the curves are cut into at most their
+  // share of segments, and the window agrees with a larger drawing.
+  VectorMask m;
+  PathShape shape;
+  Subpath s;
+  s.knots = {PathKnot{{-2e4, 3e4}, {-50, -50}, {2e4, -3e4}}, PathKnot{{3e4, 2e4}, {60, -50}, {-3e4, -2e4}},
+             PathKnot{{1e4, 1e4}, {60, 60}, {1e4, 1e4}}, PathKnot{{-1e4, 1e4}, {-50, 60}, {-1e4, -1e4}}};
+  shape.subpaths.push_back(s);
+  m.shapes.push_back(shape);
+  const std::vector<uint8_t> c = draw(m, Box{0, 0, 16, 16});
+  const std::vector<uint8_t> wide = draw(m, Box{-8, 0, 24, 16});
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(c[static_cast<size_t>(y * 16 + x)], wide[static_cast<size_t>(y * 32 + x + 8)]);
+  const Box b = bounds(m, 16, 16);
+  EXPECT_TRUE(b.left == 0 && b.top == 0 && b.right == 16 && b.bottom == 16);
+}
+
 TEST(VectorMaskBounds, FollowTheOperationsAndStayOnTheCanvas) {
   const auto same = [](const Box& a, const Box& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
