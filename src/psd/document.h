@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "psd/adjustments.h"
+#include "psd/vector_mask.h"
 
 namespace korvex::psd {
 
@@ -95,6 +96,9 @@ struct LayerRecord {
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
+  // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
+  // is drawn within the path's bounds.
+  std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

@@ -155,15 +155,13 @@ TEST(Reader, ReadsRecordFields) {
 }
 
 TEST(Reader, AdjustmentLayersCarryTheirSettings) {
+  // Adjustment layers: records without pixels holding a settings block.
   PsdRecord posterize;
-  posterize.kind = PsdRecordKind::kAdjustment;
   posterize.name = "poster";
-  posterize.adjustmentKey = "post";
-  posterize.adjustmentBlock = std::string("\0\x05\0\0", 4);
-  PsdRecord lookup = posterize;
+  posterize.blocks = {{"post", std::string("\0\x05\0\0", 4)}};
+  PsdRecord lookup;
   lookup.name = "look";
-  lookup.adjustmentKey = "clrL";
-  lookup.adjustmentBlock = "anything";
+  lookup.blocks = {{"clrL", "anything"}};
   PsdOptions o;
   o.width = 4;
   o.height = 4;
@@ -178,7 +176,7 @@ TEST(Reader, AdjustmentLayersCarryTheirSettings) {
   EXPECT_EQ(d.layerRecords[2].adjustment->key, "clrL");
 
   // A damaged settings block refuses the file, naming the record and block.
-  posterize.adjustmentBlock = std::string("\0\x01\0\0", 4);
+  posterize.blocks = {{"post", std::string("\0\x01\0\0", 4)}};
   const std::string bytes = test::makePsd(o, {posterize});
   Document refused;
   std::string error;
