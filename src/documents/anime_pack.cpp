@@ -37,6 +37,7 @@
 #include "documents/templates.h"
 #include "text/encoding.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
