@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "config/settings.h"
 #include "image/png_write_stream.h"
-#include "pack/prev_cell_map.h"
 #include "pack/texture_pack.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
@@ -81,11 +81,10 @@ int main() {
   }
   korvex::ConversionSettings settings;
   settings.texture_width = 8192;
-  korvex::PrevCellMap prev;
   korvex::VTTexturePack pack;
   korvex::test::TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  if (!korvex::PackCells(settings, table, prev, dir.file("map.vtce"), dir.file("atlas.png"), pack))
+  if (!korvex::PackCells(korvex::packSettingsOf(settings), table, {}, dir.file("atlas.png"), pack))
     return 1;
   std::printf("PackCells (trim, place, copy, bleed, write): %.2f s, atlas %d x %d\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "config/settings.h"
 #include "image/png.h"
 #include "pack/fill_algorithm.h"
-#include "pack/prev_cell_map.h"
 #include "text/messages.h"
 
 namespace korvex {
@@ -39,14 +37,17 @@ bool checkSetting(const char* name, int32_t value) {
   return true;
 }
 
-bool checkSettings(const ConversionSettings& s) {
-  return checkSetting("texture_width", s.texture_width) &&
-         checkSetting("texture_height", s.texture_height) &&
-         checkSetting("texture_padding_shape", s.texture_padding_shape) &&
-         checkSetting("pack_padding", s.pack_padding) &&
-         checkSetting("padding_border", s.padding_border) &&
-         checkSetting("inner_padding", s.inner_padding);
+bool checkSettings(const PackSettings& s) {
+  return checkSetting("texture_width", s.textureWidth) &&
+         checkSetting("texture_height", s.textureHeight) &&
+         checkSetting("texture_padding_shape", s.spacing) &&
+         checkSetting("pack_padding", s.packUnit) &&
+         checkSetting("padding_border", s.border) &&
+         checkSetting("inner_padding", s.innerPadding);
 }
+
+// The orders of Pack, the values of the sortmode setting.
+enum SortOrder : int32_t { kByName = 0, kByArea = 1, kByWidth = 2, kByHeight = 3 };
 
 // The placeholder of a previous cell: 2 x 2 transparent pixels.
 const uint32_t kPlaceholderPixels[4] = {0, 0, 0, 0};
@@ -204,18 +205,18 @@ void VTTexturePack::BleedEdges() {
 bool VTTexturePack::Pack(int32_t sortMode) {
   auto sortBy = [&](auto less) { std::stable_sort(cells.begin(), cells.end(), less); };
   switch (sortMode) {
-    case kSortByName:
+    case kByName:
       sortBy([](const PackedCell& a, const PackedCell& b) { return a.name < b.name; });
       break;
-    case kSortRectMax:
+    case kByArea:
       sortBy([](const PackedCell& a, const PackedCell& b) {
         return int64_t{a.width} * a.height > int64_t{b.width} * b.height;
       });
       break;
-    case kSortWMax:
+    case kByWidth:
       sortBy([](const PackedCell& a, const PackedCell& b) { return a.width > b.width; });
       break;
-    case kSortHMax:
+    case kByHeight:
       sortBy([](const PackedCell& a, const PackedCell& b) { return a.height > b.height; });
       break;
     default:
@@ -255,7 +256,7 @@ bool VTTexturePack::Pack(int32_t sortMode) {
   return fits;
 }
 
-bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::string& texturePath) {
+bool VTTexturePack::PackTexture(const PackSettings& settings, const std::string& texturePath) {
   int32_t maxW = 0, maxH = 0;
   int64_t area = 0;
   for (const PackedCell& c : cells) {
@@ -265,7 +266,7 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
     area += int64_t{c.width} * c.height;
   }
 
-  const int32_t givenW = settings.texture_width, givenH = settings.texture_height;
+  const int32_t givenW = settings.textureWidth, givenH = settings.textureHeight;
   int32_t iW = 0, iH = 0;
   if (givenW == 0 && givenH == 0) {
     iW = fitIndex(maxW);
@@ -307,7 +308,7 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
     }
   }
 
-  while (!Pack(settings.sortmode)) {
+  while (!Pack(settings.sortMode)) {
     printMessage("ERROR_0006");
     if (givenW > 0 && givenH > 0) {
       printMessage("ERROT_0009");
@@ -339,31 +340,30 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
                    texturePath);
 }
 
-bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevCellMap& prev,
-               const std::string& cellMapPath, const std::string& texturePath, VTTexturePack& pack) {
+bool PackCells(const PackSettings& settings, const CellTable& table,
+               const std::vector<std::string>& placeholderNames, const std::string& texturePath,
+               VTTexturePack& pack) {
   if (!checkSettings(settings)) return false;
   pack.cells.clear();
   pack.placeholders.clear();
-  pack.innerPadding = settings.inner_padding;
-  pack.SetTextureSize(settings.texture_width, settings.texture_height);
-  pack.spacing = settings.texture_padding_shape;
-  pack.packUnit = settings.pack_padding;
-  pack.border = settings.padding_border;
+  pack.innerPadding = settings.innerPadding;
+  pack.SetTextureSize(settings.textureWidth, settings.textureHeight);
+  pack.spacing = settings.spacing;
+  pack.packUnit = settings.packUnit;
+  pack.border = settings.border;
 
   for (int32_t i = 0; i < table.cellCount(); ++i) {
     const std::string& name = table.cellNames[static_cast<size_t>(i)];
     const int32_t kind = (!name.empty() && name[0] == '+') ? 2 : name == "root" ? 3 : 0;
     pack.AddCell(table.cells[static_cast<size_t>(i)].get(), name, kind);
   }
-  if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, pack.cells, prev)) return false;
-  for (const PackedCell& old : prev.prevPackedCells) {
-    if (old.kind != 1) continue;
+  for (const std::string& name : placeholderNames) {
     auto image = std::make_unique<CellImage>();
     image->pixels = kPlaceholderPixels;
     image->stride = 8;
     image->width = image->height = 2;
     image->boxWidth = image->boxHeight = 2;
-    pack.AddCell(image.get(), old.name, 1);
+    pack.AddCell(image.get(), name, 1);
     pack.placeholders.push_back(std::move(image));
   }
 

@@ -11,8 +11,18 @@
 
 namespace korvex {
 
-struct ConversionSettings;
-struct PrevCellMap;
+// What the packer takes from the conversion settings (named after them in
+// its messages).
+struct PackSettings {
+  int32_t textureWidth = 0;   // texture_width; 0: chosen from the size ladder
+  int32_t textureHeight = 0;  // texture_height; 0: chosen from the size ladder
+  int32_t spacing = 2;        // texture_padding_shape
+  int32_t packUnit = 1;       // pack_padding
+  int32_t border = 4;         // padding_border
+  int32_t innerPadding = 0;   // inner_padding
+  // sortmode: 0 by name, 1 by area, 2 by width, 3 by height; others: as added.
+  int32_t sortMode = 1;
+};
 
 struct PackedCell {
   bool mark = false;
@@ -51,7 +61,7 @@ class VTTexturePack {
   // texture until they fit, bleeds the edges and writes the atlas to
   // `texturePath`. Prints the packing messages; false when the cells do not
   // fit or the atlas cannot be written.
-  bool PackTexture(const ConversionSettings& settings, const std::string& texturePath);
+  bool PackTexture(const PackSettings& settings, const std::string& texturePath);
   // One placement attempt at the current texture size: sorts the cells by
   // `sortMode` (stable), places them bottom-left first and copies them into
   // the atlas. False when a cell found no place or reaches past the texture.
@@ -87,10 +97,12 @@ class VTTexturePack {
   std::vector<Box> written_;
 };
 
-// Packs every cell of `table` (and, with is_oldPivotUse, the placeholders of
-// the previous cell map at `cellMapPath`) into the atlas and writes it to
-// `texturePath`. Prints the packing messages; false when packing or writing fails.
-bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevCellMap& prev,
-               const std::string& cellMapPath, const std::string& texturePath, VTTexturePack& pack);
+// Packs every cell of `table`, then an empty 16 x 16 placeholder under each of
+// `placeholderNames` (cells only an earlier cell map has), into the atlas and
+// writes it to `texturePath`. Prints the packing messages; false when the
+// settings are out of range or packing or writing fails.
+bool PackCells(const PackSettings& settings, const CellTable& table,
+               const std::vector<std::string>& placeholderNames, const std::string& texturePath,
+               VTTexturePack& pack);
 
 }  // namespace korvex

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "config/settings.h"
 #include "image/png.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
@@ -62,7 +63,7 @@ class TexturePackTest : public testing::Test {
   // Packs the table; returns what was printed.
   std::string pack(bool& ok) {
     testing::internal::CaptureStderr();
-    ok = PackCells(settings, table, prev, dir.file("map.vtce"), dir.file("atlas.png"), packer);
+    ok = PackCells(packSettingsOf(settings), table, placeholderNames(prev), dir.file("atlas.png"), packer);
     return testing::internal::GetCapturedStderr();
   }
 
@@ -326,7 +327,7 @@ TEST_F(TexturePackTest, AtlasThatCannotBeWrittenFailsThePacking) {
   const std::string expected =
       message("INFO_0001", 512, 512) + message("INFO_0002", 0, 0) + "error: write_png " + path + "\n";
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(PackCells(settings, table, prev, dir.file("map.vtce"), path, packer));
+  EXPECT_FALSE(PackCells(packSettingsOf(settings), table, placeholderNames(prev), path, packer));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
 }
 

@@ -23,9 +23,8 @@
 // stored relative to the cell's centre, so without a readable size they
 // cannot be carried over, and such a map is refused as a whole.
 
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -36,6 +35,7 @@
 #include "image/cell_image.h"
 #include "text/encoding.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
@@ -57,20 +57,9 @@ std::pair<std::string, std::string> splitAtFirstSpace(const std::string& text) {
 // A decimal integer: leading white space, an optional sign, then digits up to
 // the first other character. False without digits or outside the int32 range.
 bool readInt(const std::string& text, int32_t& value) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const size_t firstDigit = i;
-  int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > int64_t{INT32_MAX} + 1) return false;
-  }
-  if (i == firstDigit) return false;
-  const int64_t signedValue = negative ? -magnitude : magnitude;
-  if (signedValue > INT32_MAX) return false;
-  value = static_cast<int32_t>(signedValue);
+  const DecimalNumber number = parseDecimal(text);
+  if (!number.hasDigits || !number.inRange) return false;
+  value = number.value;
   return true;
 }
 
@@ -176,7 +165,7 @@ bool samePos(const PackedCell& a, const PackedCell& b) {
 
 }  // namespace
 
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
+bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
                        PrevCellMap& prev) {
   prev = PrevCellMap();
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
@@ -206,9 +195,9 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
     }
   }
   // A cell the new document still has is no placeholder and no alias.
-  for (const PackedCell& cell : newCells) {
+  for (const std::string& name : newNames) {
     for (PackedCell& candidate : old) {
-      if (candidate.name == cell.name) {
+      if (candidate.name == name) {
         candidate.kind = 0;
         break;
       }
@@ -229,6 +218,13 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
 
   prev = std::move(map);
   return true;
+}
+
+std::vector<std::string> placeholderNames(const PrevCellMap& prev) {
+  std::vector<std::string> names;
+  for (const PackedCell& old : prev.prevPackedCells)
+    if (old.kind == 1) names.push_back(old.name);
+  return names;
 }
 
 }  // namespace korvex

@@ -40,7 +40,7 @@ struct PrevCellMap {
 };
 
 // Replaces `prev` with the cell map at `cellMapPath`, its cells matched
-// against `newCells`. A file that is missing or not well-formed XML imports
+// against the names of the new cells, `newNames`. A file that is missing or not well-formed XML imports
 // nothing (hasPrevCellMap false) and is no error. False, with a message
 // printed and `prev` left empty, when a cell's size cannot be read: its mesh
 // points could not be carried over.
@@ -50,7 +50,11 @@ struct PrevCellMap {
 // (an alias, listed in that cell's aliasNames), else 1 (a placeholder is
 // needed). Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
 // for the old cell size w x h. At most kMaxCells cells are imported.
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
+bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
                        PrevCellMap& prev);
+
+// The names of the old cells that no new cell has and no other old cell
+// stands for (kind 1): each is packed as an empty placeholder under its name.
+std::vector<std::string> placeholderNames(const PrevCellMap& prev);
 
 }  // namespace korvex
