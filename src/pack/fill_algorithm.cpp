@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <memory>
+#include <unordered_map>
 #include <utility>
 
 namespace korvex {
@@ -41,7 +43,111 @@ void FillAlgorithm::GetPos(int32_t, int32_t&, int32_t&) {}
 
 // ---------------------------------------------------------------- BLF
 
+// The working state of one BLF run (the engine behind BLF).
+class BLF::Engine {
+ public:
+  void Init(int32_t containerWidth, int32_t containerHeight, int32_t capacity);
+  void AddRect(int32_t index, int32_t width, int32_t height);
+  void GetPos(int32_t index, int32_t& x, int32_t& y);
+
+  int32_t border = 0;
+  int32_t spacing = 0;
+  int32_t capacity = 0;
+  int64_t candidatesMade_ = 0;
+  int64_t overlapSearches_ = 0;
+  int64_t livePoints() const { return static_cast<int64_t>(pointAt_.size()); }
+
+ private:
+  struct Rect {
+    int64_t x, y, w, h;
+  };
+  // A pair (a, b) meaning "width > a and height > b".
+  using SizePair = std::pair<int64_t, int64_t>;
+  // One distinct candidate point. A size is admitted when it exceeds one of
+  // the gap pairs, exceeds none of the blocker pairs, ends by the right edge
+  // and overlaps no placed rectangle.
+  struct Point {
+    int64_t x = 0, y = 0;
+    std::vector<SizePair> gaps;
+    std::vector<SizePair> blockers;
+    bool alive = true;
+  };
+  struct KeyHash {
+    size_t operator()(const std::pair<int64_t, int64_t>& k) const {
+      uint64_t h = static_cast<uint64_t>(k.first) * 0x9e3779b97f4a7c15ull ^ static_cast<uint64_t>(k.second);
+      h ^= h >> 31;
+      h *= 0xbf58476d1ce4e5b9ull;
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  // A held point in its run, with bounds summarising its pairs: every size
+  // it admits is wider than minGapX, taller than minGapY, at most maxWidth
+  // wide and at most maxHeight tall.
+  struct Entry {
+    int64_t y, x;
+    int64_t minGapX, minGapY, maxWidth, maxHeight;
+    int32_t id;
+    bool alive;
+  };
+  // Held points in runs sorted by y, then x, each run with bounds that hold
+  // for every point in it (possibly looser than needed), so a run whose
+  // bounds refuse the size is passed over whole.
+  struct Run {
+    std::vector<Entry> entries;
+    int64_t minGapX = 0, minGapY = 0, maxWidth = 0, maxHeight = 0;
+  };
+
+  bool place(int64_t width, int64_t height, int64_t& x, int64_t& y);
+  bool admits(Entry& entry, int64_t width, int64_t height);
+  void addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY);
+  void summarize(const Point& point, Entry& entry) const;
+  static Run emptyRun();
+  static void widen(Run& run, const Entry& entry);
+  size_t runOf(int64_t x, int64_t y) const;
+  Entry* entryOf(int64_t x, int64_t y);
+  void drop(Entry& entry);
+  void dropCovered(const Rect& r);
+  bool covered(int64_t x, int64_t y) const;
+  void nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) const;
+  void insertRect(int32_t id);
+  bool gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
+                 int64_t& r0, int64_t& r1) const;
+  template <typename Visit>
+  void forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const;
+
+  int64_t areaWidth_ = 0;
+  int32_t lastIndex_ = -1;
+  std::vector<int64_t> rectX_, rectY_;  // per index, area coordinates
+  std::vector<Rect> rects_;             // every added rectangle, in index order
+  std::vector<Point> points_;           // every point ever held, dropped ones included
+  std::unordered_map<std::pair<int64_t, int64_t>, int32_t, KeyHash> pointAt_;  // (x, y) of held points
+  std::vector<Run> runs_;
+  // Grids of placed rectangles and of held points: cells of cellSize_ x
+  // cellSize_, rows grown on demand. Rectangles outside it (failed ones, very
+  // tall ones) are in `loose_`; points outside it are simply not in pointGrid_.
+  int64_t cellSize_ = 64;
+  int64_t gridColumns_ = 1;
+  std::vector<std::vector<Rect>> grid_;
+  std::vector<std::vector<int32_t>> pointGrid_;
+  std::vector<int32_t> loose_;
+};
+
+BLF::BLF() : engine_(std::make_unique<Engine>()) {}
+BLF::~BLF() = default;
+
 void BLF::Init(int32_t containerWidth, int32_t containerHeight, int32_t newCapacity) {
+  engine_->border = border;
+  engine_->spacing = spacing;
+  engine_->Init(containerWidth, containerHeight, newCapacity);
+  capacity = engine_->capacity;
+}
+void BLF::AddRect(int32_t index, int32_t width, int32_t height) { engine_->AddRect(index, width, height); }
+void BLF::GetPos(int32_t index, int32_t& x, int32_t& y) { engine_->GetPos(index, x, y); }
+int64_t BLF::candidatesMade() const { return engine_->candidatesMade_; }
+int64_t BLF::overlapSearches() const { return engine_->overlapSearches_; }
+int64_t BLF::livePoints() const { return engine_->livePoints(); }
+
+void BLF::Engine::Init(int32_t containerWidth, int32_t containerHeight, int32_t newCapacity) {
   (void)containerHeight;  // placement never looks at the height; the packer checks the bottom
   capacity = std::max(newCapacity, 0);
   areaWidth_ = int64_t{containerWidth} - 2 * int64_t{border};
@@ -62,7 +168,7 @@ void BLF::Init(int32_t containerWidth, int32_t containerHeight, int32_t newCapac
   addCandidate(0, 0, 0, 0);
 }
 
-void BLF::AddRect(int32_t index, int32_t width, int32_t height) {
+void BLF::Engine::AddRect(int32_t index, int32_t width, int32_t height) {
   if (index < 0 || index >= capacity || index <= lastIndex_) return;
   lastIndex_ = index;
   const int64_t w = int64_t{width} + spacing;
@@ -96,7 +202,7 @@ void BLF::AddRect(int32_t index, int32_t width, int32_t height) {
   }
 }
 
-void BLF::GetPos(int32_t index, int32_t& x, int32_t& y) {
+void BLF::Engine::GetPos(int32_t index, int32_t& x, int32_t& y) {
   if (index < 0 || index >= capacity) {
     x = y = -1;
     return;
@@ -108,7 +214,7 @@ void BLF::GetPos(int32_t index, int32_t& x, int32_t& y) {
 // Points are visited by y, then x; the first that admits the rectangle wins.
 // A run is passed over when its bounds refuse the size; a run searched to
 // its end gets exact bounds. Dropped points leave the runs on the way.
-bool BLF::place(int64_t width, int64_t height, int64_t& x, int64_t& y) {
+bool BLF::Engine::place(int64_t width, int64_t height, int64_t& x, int64_t& y) {
   if (width < 1 || height < 1) return false;  // gaps are never negative
   bool found = false, emptied = false;
   for (Run& run : runs_) {
@@ -150,7 +256,7 @@ bool BLF::place(int64_t width, int64_t height, int64_t& x, int64_t& y) {
 // The full test of one point. An overlap found is remembered at the point as
 // a blocker; gap pairs under which every size is blocked are dropped, and the
 // point with them once none is left.
-bool BLF::admits(Entry& e, int64_t width, int64_t height) {
+bool BLF::Engine::admits(Entry& e, int64_t width, int64_t height) {
   if (width <= e.minGapX || height <= e.minGapY || width > e.maxWidth || height > e.maxHeight)
     return false;
   Point& p = points_[static_cast<size_t>(e.id)];
@@ -173,7 +279,7 @@ bool BLF::admits(Entry& e, int64_t width, int64_t height) {
   return false;
 }
 
-void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
+void BLF::Engine::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
   ++candidatesMade_;
   // A rectangle here is at least gapX + 1 wide and must end by the right
   // edge. Most new points lie inside a placed rectangle; held points never do.
@@ -233,7 +339,7 @@ void BLF::addCandidate(int64_t x, int64_t y, int64_t gapX, int64_t gapY) {
   }
 }
 
-void BLF::summarize(const Point& p, Entry& e) const {
+void BLF::Engine::summarize(const Point& p, Entry& e) const {
   e.minGapX = e.minGapY = std::numeric_limits<int64_t>::max();
   for (const SizePair& g : p.gaps) {
     e.minGapX = std::min(e.minGapX, g.first);
@@ -249,14 +355,14 @@ void BLF::summarize(const Point& p, Entry& e) const {
   }
 }
 
-BLF::Run BLF::emptyRun() {
+BLF::Engine::Run BLF::Engine::emptyRun() {
   Run run;
   run.minGapX = run.minGapY = std::numeric_limits<int64_t>::max();
   run.maxWidth = run.maxHeight = std::numeric_limits<int64_t>::min();
   return run;
 }
 
-void BLF::widen(Run& run, const Entry& e) {
+void BLF::Engine::widen(Run& run, const Entry& e) {
   run.minGapX = std::min(run.minGapX, e.minGapX);
   run.minGapY = std::min(run.minGapY, e.minGapY);
   run.maxWidth = std::max(run.maxWidth, e.maxWidth);
@@ -265,7 +371,7 @@ void BLF::widen(Run& run, const Entry& e) {
 
 // The run a point at (x, y) belongs in: the last whose first entry is not
 // after it. Only the first run of all is ever empty, before its first point.
-size_t BLF::runOf(int64_t x, int64_t y) const {
+size_t BLF::Engine::runOf(int64_t x, int64_t y) const {
   auto it = std::upper_bound(runs_.begin(), runs_.end(), std::make_pair(y, x),
                              [](const std::pair<int64_t, int64_t>& key, const Run& run) {
                                if (run.entries.empty()) return false;
@@ -276,7 +382,7 @@ size_t BLF::runOf(int64_t x, int64_t y) const {
 }
 
 // The entry of the held point at (x, y).
-BLF::Entry* BLF::entryOf(int64_t x, int64_t y) {
+BLF::Engine::Entry* BLF::Engine::entryOf(int64_t x, int64_t y) {
   auto& entries = runs_[runOf(x, y)].entries;
   auto it = std::lower_bound(entries.begin(), entries.end(), std::make_pair(y, x),
                              [](const Entry& e, const std::pair<int64_t, int64_t>& key) {
@@ -285,7 +391,7 @@ BLF::Entry* BLF::entryOf(int64_t x, int64_t y) {
   return &*it;
 }
 
-void BLF::drop(Entry& e) {
+void BLF::Engine::drop(Entry& e) {
   e.alive = false;
   Point& p = points_[static_cast<size_t>(e.id)];
   p.alive = false;
@@ -295,7 +401,7 @@ void BLF::drop(Entry& e) {
 }
 
 // Every size of at least 1 x 1 overlaps a rectangle at a point it covers.
-void BLF::dropCovered(const Rect& r) {
+void BLF::Engine::dropCovered(const Rect& r) {
   int64_t c0, c1, r0, r1;
   if (r.x < 0 || r.y < 0 || !gridCells(r.x, r.y, r.w, r.h, c0, c1, r0, r1)) return;
   r1 = std::min(r1, static_cast<int64_t>(pointGrid_.size()) / gridColumns_ - 1);
@@ -315,7 +421,7 @@ void BLF::dropCovered(const Rect& r) {
     }
 }
 
-bool BLF::covered(int64_t x, int64_t y) const {
+bool BLF::Engine::covered(int64_t x, int64_t y) const {
   bool hit = false;
   forRectsIn(x, y, 1, 1, [&](const Rect& r) {
     if (r.x <= x && x < r.x + r.w && r.y <= y && y < r.y + r.h) hit = true;
@@ -326,7 +432,7 @@ bool BLF::covered(int64_t x, int64_t y) const {
 // Distances from the point (x, y), not covered, to the nearest placed
 // rectangle that crosses its row to the right of it, and to the nearest that
 // crosses its column below it; unchanged where there is none in the grid.
-void BLF::nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) const {
+void BLF::Engine::nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) const {
   int64_t c0, c1, r0, r1;
   if (!gridCells(x, y, 1, 1, c0, c1, r0, r1)) return;
   const int64_t rows = static_cast<int64_t>(grid_.size()) / gridColumns_;
@@ -341,7 +447,7 @@ void BLF::nearestBlockers(int64_t x, int64_t y, int64_t& right, int64_t& down) c
 
 // The grid cells the region [x, x + width) x [y, y + height) meets, x and y
 // not negative; false when the region lies beyond the grid's reach.
-bool BLF::gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
+bool BLF::Engine::gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t& c0, int64_t& c1,
                     int64_t& r0, int64_t& r1) const {
   c0 = x / cellSize_;
   r0 = y / cellSize_;
@@ -350,7 +456,7 @@ bool BLF::gridCells(int64_t x, int64_t y, int64_t width, int64_t height, int64_t
   return c0 <= c1 && r0 < kMaxGridRows;
 }
 
-void BLF::insertRect(int32_t id) {
+void BLF::Engine::insertRect(int32_t id) {
   const Rect& r = rects_[static_cast<size_t>(id)];
   int64_t c0, c1, r0, r1;
   if (r.x < 0 || r.y < 0 || !gridCells(r.x, r.y, r.w, r.h, c0, c1, r0, r1) || r1 >= kMaxGridRows ||
@@ -368,7 +474,7 @@ void BLF::insertRect(int32_t id) {
 // Calls visit for every stored rectangle that may meet the region
 // [x, x + width) x [y, y + height), x and y not negative; some more than once.
 template <typename Visit>
-void BLF::forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const {
+void BLF::Engine::forRectsIn(int64_t x, int64_t y, int64_t width, int64_t height, Visit visit) const {
   int64_t c0, c1, r0, r1;
   if (gridCells(x, y, width, height, c0, c1, r0, r1)) {
     r1 = std::min(r1, static_cast<int64_t>(grid_.size()) / gridColumns_ - 1);
