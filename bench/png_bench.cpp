@@ -84,13 +84,13 @@ int main() {
   korvex::VTTexturePack pack;
   korvex::test::TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  if (!korvex::PackCells(korvex::packSettingsOf(settings), table, {}, dir.file("atlas.png"), pack))
+  if (!pack.PackCells(korvex::packSettingsOf(settings), table, {}, dir.file("atlas.png")))
     return 1;
   std::printf("PackCells (trim, place, copy, bleed, write): %.2f s, atlas %d x %d\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              pack.textureWidth, pack.textureHeight);
-  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas.data());
-  const int32_t w = pack.textureWidth, h = pack.textureHeight;
+              pack.textureWidth(), pack.textureHeight());
+  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas().data());
+  const int32_t w = pack.textureWidth(), h = pack.textureHeight();
   measure("libpng, one stream", dir.file("single.png"), [&](std::FILE* f) {
     return korvex::png_stream::writeSingleStream(f, bgra, w, h);
   });

@@ -41,7 +41,7 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
   // The cells of an earlier cell map that the document no longer has keep
   // their place in the atlas as empty placeholders.
   if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev)) return false;
-  if (!PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev), texturePath, texturePack))
+  if (!texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev), texturePath))
     return false;
   return writeDocuments();
 }

@@ -146,7 +146,7 @@ bool readCell(const tinyxml2::XMLElement& cell, PrevCellMap& map) {
   readTriangles(cell.FirstChildElement("meshTriList"), record.meshTriangles);
 
   PackedCell packed;
-  packed.kind = 1;
+  packed.kind = kPlaceholderCell;
   packed.name = name;
   const auto pos = splitAtFirstSpace(childText(cell, "pos"));
   packed.packX = scanInt(pos.first);
@@ -189,7 +189,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
   for (size_t later = 0; later < old.size(); ++later) {
     for (size_t earlier = 0; earlier < later; ++earlier) {
       if (samePos(old[earlier], old[later])) {
-        old[later].kind = 4;
+        old[later].kind = kAliasCell;
         break;
       }
     }
@@ -198,7 +198,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
   for (const std::string& name : newNames) {
     for (PackedCell& candidate : old) {
       if (candidate.name == name) {
-        candidate.kind = 0;
+        candidate.kind = kOrdinaryCell;
         break;
       }
     }
@@ -207,7 +207,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
   // position, which is always written; listing it under a second owner
   // would write its name twice.
   for (size_t r = 0; r < old.size(); ++r) {
-    if (old[r].kind <= 1) continue;
+    if (old[r].kind != kAliasCell) continue;
     for (PackedCell& owner : old) {
       if (samePos(owner, old[r])) {
         owner.aliasNames.push_back(old[r].name);
@@ -223,7 +223,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
 std::vector<std::string> placeholderNames(const PrevCellMap& prev) {
   std::vector<std::string> names;
   for (const PackedCell& old : prev.prevPackedCells)
-    if (old.kind == 1) names.push_back(old.name);
+    if (old.kind == kPlaceholderCell) names.push_back(old.name);
   return names;
 }
 

@@ -45,16 +45,14 @@ struct PrevCellMap {
 // printed and `prev` left empty, when a cell's size cannot be read: its mesh
 // points could not be carried over.
 //
-// After the import, prevPackedCells[i].kind is 0 when a new cell has the
-// name of old cell i, 4 when an earlier old cell had the same position
-// (an alias, listed in that cell's aliasNames), else 1 (a placeholder is
-// needed). Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
+// After the import, prevPackedCells[i].kind is kOrdinaryCell when a new cell
+// has the name of old cell i, kAliasCell when an earlier old cell had the same
+// position (listed in that cell's aliasNames), else kPlaceholderCell. Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
 // for the old cell size w x h. At most kMaxCells cells are imported.
 bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
                        PrevCellMap& prev);
 
-// The names of the old cells that no new cell has and no other old cell
-// stands for (kind 1): each is packed as an empty placeholder under its name.
+// The names of the old cells of kind kPlaceholderCell: each is packed as an empty placeholder under its name.
 std::vector<std::string> placeholderNames(const PrevCellMap& prev);
 
 }  // namespace korvex
