@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "image/png_write_stream.h"
 #include "pack/texture_pack.h"
+#include "support/reference_png.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 
@@ -92,7 +93,7 @@ int main() {
   const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas().data());
   const int32_t w = pack.textureWidth(), h = pack.textureHeight();
   measure("libpng, one stream", dir.file("single.png"), [&](std::FILE* f) {
-    return korvex::png_stream::writeSingleStream(f, bgra, w, h);
+    return korvex::test::writeSingleStream(f, bgra, w, h);
   });
   measure("parallel, 1 thread", dir.file("p1.png"), [&](std::FILE* f) {
     return korvex::png_stream::writeParallel(f, bgra, w, h, 1);
