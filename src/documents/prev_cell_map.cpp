@@ -69,23 +69,19 @@ int32_t scanInt(const std::string& text) {
   return readInt(text, value) ? value : 0;
 }
 
-// A real read as "%lf" would read it (C numeric locale); 0 when it cannot be
-// read or is not finite.
-double scanDouble(const std::string& text) {
+// A real read as "%lf" (double) or "%f" (float) would read it, C numeric
+// locale; 0 when it cannot be read or is not finite.
+template <typename Real>
+Real scanReal(const std::string& text, Real (*convert)(const char*, char**)) {
   const char* begin = text.c_str();
   char* end = nullptr;
-  const double value = std::strtod(begin, &end);
-  if (end == begin || !std::isfinite(value)) return 0.0;
+  const Real value = convert(begin, &end);
+  if (end == begin || !std::isfinite(value)) return 0;
   return value;
 }
 
-float scanFloat(const std::string& text) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  const float value = std::strtof(begin, &end);
-  if (end == begin || !std::isfinite(value)) return 0.0f;
-  return value;
-}
+double scanDouble(const std::string& text) { return scanReal<double>(text, std::strtod); }
+float scanFloat(const std::string& text) { return scanReal<float>(text, std::strtof); }
 
 // The points of `list` ("value" children, "x y" each), centred for a cell of
 // w x h: x <- 2x - w, y <- 2y - h. A coordinate whose centred value would not

@@ -36,23 +36,7 @@ class FillAlgorithm {
 // (-border - 1, -border - 1) and still blocks later ones there.
 //
 // Indices must be added in increasing order (the packer does); an index at
-// or below an earlier one, or outside the capacity, is ignored. Coordinates
-// are integral, so the engine works in exact 64-bit integers, and it gives
-// the positions of the plain search over every candidate ever made without
-// paying for it:
-// - one record per distinct point, holding only the gap pairs that no other
-//   pair at the point makes redundant (which candidate at a point wins a tie
-//   does not change the position);
-// - a point inside a placed rectangle admits nothing: such points are never
-//   taken in, and are dropped when a rectangle lands on them;
-// - each point remembers blockers, rectangles that refuse every size reaching
-//   them: the nearest ones straight right and straight below from the start,
-//   and every one an overlap search meets; a point whose gap pairs are all
-//   refused is dropped;
-// - the points are kept in short runs in placement order, each run with
-//   bounds on the sizes its points may admit, so most are passed over
-//   without a look;
-// - overlaps are searched in a grid of the placed rectangles.
+// or below an earlier one, or outside the capacity, is ignored.
 class BLF : public FillAlgorithm {
  public:
   BLF();
@@ -69,7 +53,7 @@ class BLF : public FillAlgorithm {
   int64_t livePoints() const;
 
  private:
-  class Engine;  // the points, runs and grids described above
+  class Engine;  // the candidate points and placed rectangles (blf.cpp)
   std::unique_ptr<Engine> engine_;
 };
 

@@ -20,8 +20,12 @@ DecimalNumber parseDecimal(const std::string& text) {
   number.hasDigits = i > firstDigit;
   const int64_t value = negative ? -magnitude : magnitude;
   number.inRange = value >= INT32_MIN && value <= INT32_MAX;
-  number.value = static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+  number.value = clampToInt32(value);
   return number;
+}
+
+int32_t clampToInt32(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 int32_t truncateToInt32(double value) {

@@ -16,6 +16,9 @@ struct DecimalNumber {
 };
 DecimalNumber parseDecimal(const std::string& text);
 
+// `value` saturated to the int32 range.
+int32_t clampToInt32(int64_t value);
+
 // A real value truncated toward zero, saturated beyond int32; NaN gives 0.
 int32_t truncateToInt32(double value);
 
