@@ -15,8 +15,8 @@ namespace korvex {
 struct PackSettings {
   int32_t textureWidth = 0;   // texture_width; 0: chosen from the size ladder
   int32_t textureHeight = 0;  // texture_height; 0: chosen from the size ladder
-  int32_t spacing = 2;        // texture_padding_shape
-  int32_t packUnit = 1;       // pack_padding
+  int32_t spacing = 0;        // texture_padding_shape
+  int32_t packUnit = 0;       // pack_padding
   int32_t border = 4;         // padding_border
   int32_t innerPadding = 0;   // inner_padding
   // sortmode: 0 by name, 1 by area, 2 by width, 3 by height; others: as added.
