@@ -38,8 +38,24 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
   // without it the conversion stops silently, and it stops here, before the
   // atlas is written, so a failed run leaves no output behind.
   if (documentsFolder().empty()) return false;
-  if (!PackCells(settings, cellTable, prev, cellMapPath, texturePath, texturePack)) return false;
+  // The cells of an earlier cell map that the document no longer has keep
+  // their place in the atlas as empty placeholders.
+  if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev)) return false;
+  if (!texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev), texturePath))
+    return false;
   return writeDocuments();
+}
+
+PackSettings packSettingsOf(const ConversionSettings& settings) {
+  PackSettings pack;
+  pack.textureWidth = settings.texture_width;
+  pack.textureHeight = settings.texture_height;
+  pack.spacing = settings.texture_padding_shape;
+  pack.packUnit = settings.pack_padding;
+  pack.border = settings.padding_border;
+  pack.innerPadding = settings.inner_padding;
+  pack.sortMode = settings.sortmode;
+  return pack;
 }
 
 bool ConvertToVT::readSettingsFiles() {

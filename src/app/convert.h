@@ -8,7 +8,7 @@
 
 #include "config/settings.h"
 #include "image/cell_image.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
 
 namespace korvex {
@@ -61,6 +61,9 @@ class ConvertToVT {
   bool extractCells();
   bool writeDocuments();
 };
+
+// The packer's part of the settings.
+PackSettings packSettingsOf(const ConversionSettings& settings);
 
 // The program entry: returns the process exit code (0 success, 1 failure,
 // 255 when started without arguments).

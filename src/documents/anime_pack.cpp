@@ -37,6 +37,7 @@
 #include "documents/templates.h"
 #include "text/encoding.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
@@ -131,7 +132,7 @@ struct Offset {
 // layer at the origin.
 Offset rootOffset(const CellTable& table, const VTTexturePack& pack) {
   for (const PackedCell& root : pack.cells) {
-    if (root.kind != 3) continue;
+    if (root.kind != kRootCell) continue;
     const float left = static_cast<float>(int64_t{root.canvasX} + root.trimLeft);
     const float centreX = left + static_cast<float>(root.width) * 0.5f;
     const float top = static_cast<float>(int64_t{table.canvasHalfHeight} - root.canvasY - root.trimTop);
@@ -163,7 +164,7 @@ bool setCanvasSize(XMLElement* anime, const std::string& text, const std::string
   return true;
 }
 
-bool isPart(const PackedCell& cell) { return cell.packed && cell.kind != 1; }
+bool isPart(const PackedCell& cell) { return cell.packed && cell.kind != kPlaceholderCell; }
 
 }  // namespace
 

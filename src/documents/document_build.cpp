@@ -1,6 +1,5 @@
 #include "documents/document_build.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -42,13 +41,6 @@ tinyxml2::XMLElement* requireChild(tinyxml2::XMLNode* parent, const char* name,
   tinyxml2::XMLElement* child = parent ? parent->FirstChildElement(name) : nullptr;
   if (!child) printLine("error: " + path + ": no <" + name + "> element");
   return child;
-}
-
-int32_t truncateToInt32(float value) {
-  if (std::isnan(value)) return 0;
-  if (value <= -2147483648.0f) return INT32_MIN;
-  if (value >= 2147483648.0f) return INT32_MAX;
-  return static_cast<int32_t>(value);
 }
 
 }  // namespace korvex

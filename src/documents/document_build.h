@@ -25,9 +25,4 @@ tinyxml2::XMLElement* appendElement(tinyxml2::XMLElement* parent, const char* na
 tinyxml2::XMLElement* requireChild(tinyxml2::XMLNode* parent, const char* name,
                                    const std::string& path);
 
-// `value` truncated toward zero. Values outside the int32 range are clamped
-// to it, and NaN gives 0, so a damaged input cannot make the conversion
-// undefined.
-int32_t truncateToInt32(float value);
-
 }  // namespace korvex

@@ -13,7 +13,7 @@
 #include "config/settings.h"
 #include "config/user_folder.h"
 #include "image/cell_image.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
 
 namespace korvex {

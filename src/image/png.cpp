@@ -147,7 +147,6 @@ bool read_png(ImageBuffer& image, const std::string& path) {
     printTwice("error: png_create_info_struct returned 0.\n");
     return false;
   }
-  png_set_chunk_malloc_max(r.png, 0);
 
   PngHeader header;
   switch (decodeRows(r, header)) {

@@ -26,8 +26,7 @@ class CellMapTest : public DocumentTest {
  protected:
   CellMapTest() {
     table.cellNames = {"+body", "body", "leg"};
-    pack.textureWidth = 128;
-    pack.textureHeight = 64;
+    pack.SetTextureSize(128, 64);
   }
 
   bool write() { return writeCellMap(cellMapPath(), settings, table, pack, prev, options); }

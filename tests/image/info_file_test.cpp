@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/png.h"
+#include "support/cell_pixels.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 
@@ -68,8 +69,8 @@ TEST(InfoFile, TokensBecomeCellsInFileOrder) {
   EXPECT_EQ(b.canvasX, 0);
   EXPECT_EQ(b.canvasY, 0);
   EXPECT_EQ(b.priority, 0);
-  EXPECT_EQ(b.pixelAt(7, 5), 0xFF000507u);
-  EXPECT_EQ(b.pixelAt(10, 0), 0u);
+  EXPECT_EQ(test::pixelAt(b, 7, 5), 0xFF000507u);
+  EXPECT_EQ(test::pixelAt(b, 10, 0), 0u);
 }
 
 TEST(InfoFile, HalvesFollowTheLastImage) {

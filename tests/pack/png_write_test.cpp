@@ -13,6 +13,7 @@
 
 #include "image/png.h"
 #include "image/png_write_stream.h"
+#include "support/reference_png.h"
 #include "support/temp_dir.h"
 
 namespace korvex {
@@ -137,7 +138,7 @@ TEST(PngWriteParallel, SingleBlockImageDataEqualsLibpngs) {
     return png_stream::writeParallel(f, bgra.data(), 100, 60, 2);
   });
   auto theirs = encode(dir.file("s.png"), [&](std::FILE* f) {
-    return png_stream::writeSingleStream(f, bgra.data(), 100, 60);
+    return test::writeSingleStream(f, bgra.data(), 100, 60);
   });
   EXPECT_EQ(imageData(mine), imageData(theirs));
 }
@@ -159,7 +160,7 @@ TEST(PngWriteParallel, SameBytesOnAnyThreadCountAndCloseToOneStream) {
   uint32_t dw = 0, dh = 0;
   EXPECT_EQ(decodeBgra(dir.file("p.png"), dw, dh), bgra);
   auto single = encode(dir.file("s.png"), [&](std::FILE* f) {
-    return png_stream::writeSingleStream(f, bgra.data(), w, h);
+    return test::writeSingleStream(f, bgra.data(), w, h);
   });
   EXPECT_LE(first.size(), single.size() + single.size() / 200);
 }
