@@ -167,15 +167,15 @@ bool isPart(const PackedCell& cell) { return cell.packed && cell.kind != 1; }
 
 }  // namespace
 
-bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& settings,
-                    const CellTable& table, const VTTexturePack& pack, bool keepExisting,
-                    const VTOptionReader& options) {
-  if (keepExisting || !settings.is_vtaeoutput) return true;
+Status writeAnimePack(const std::string& animePackPath, const ConversionSettings& settings,
+                      const CellTable& table, const VTTexturePack& pack, bool keepExisting,
+                      const VTOptionReader& options, platform::OutputSet& outputs) {
+  if (keepExisting || !settings.is_vtaeoutput) return Status::ok();
   Vtae_template animePackTemplate;
   animePackTemplate.setPath(animePackPath);
   animePackTemplate.build(options.document);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!animePackTemplate.load(document)) return false;
+  if (!animePackTemplate.load(document)) return reportedFailure();
 
   const std::string& path = animePackPath;
   XMLElement* root = requireChild(&document, "VantrelAnimePack", path);
@@ -187,7 +187,7 @@ bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& 
   XMLElement* anime = setup ? setup->NextSiblingElement("anime") : nullptr;
   if (setup && !anime) printLine("error: " + path + ": no second <anime> element");
   XMLElement* animeAnimes = requireChild(anime, "partAnimes", path);
-  if (!name || !partList || !cellMapName || !setupAnimes || !animeAnimes) return false;
+  if (!name || !partList || !cellMapName || !setupAnimes || !animeAnimes) return reportedFailure();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
@@ -213,7 +213,7 @@ bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& 
   if (settings.canvasSize == 1) {
     const std::string canvas =
         formatText("%d %d", 2 * table.canvasHalfWidth, 2 * table.canvasHalfHeight);
-    if (!setCanvasSize(setup, canvas, path) || !setCanvasSize(anime, canvas, path)) return false;
+    if (!setCanvasSize(setup, canvas, path) || !setCanvasSize(anime, canvas, path)) return reportedFailure();
   }
 
   // Setup: a key per property at time 0, in the order of the packed cells.
@@ -241,9 +241,9 @@ bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& 
   }
   appendPartAnime(animeAnimes, "root", nullptr, {{"HIDE", "0"}}, {});
 
-  if (!saveDocument(document, animePackPath)) return false;
-  printMessage("INFO_0004");
-  return true;
+  Status saved = saveDocument(document, animePackPath, outputs);
+  if (saved) printMessage("INFO_0004");
+  return saved;
 }
 
 }  // namespace korvex

@@ -186,21 +186,21 @@ class CellMapWriter {
 
 }  // namespace
 
-bool writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
-                  const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
-                  const VTOptionReader& options) {
+Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
+                    const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
+                    const VTOptionReader& options, platform::OutputSet& outputs) {
   Vtce_template cellMapTemplate;
   cellMapTemplate.setPath(cellMapPath);
   cellMapTemplate.build(options.document);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!cellMapTemplate.load(document)) return false;
+  if (!cellMapTemplate.load(document)) return reportedFailure();
 
   XMLElement* root = requireChild(&document, "VantrelCellMap", cellMapPath);
   XMLElement* name = requireChild(root, "name", cellMapPath);
   XMLElement* imagePath = requireChild(root, "imagePath", cellMapPath);
   XMLElement* pixelSize = requireChild(root, "pixelSize", cellMapPath);
   XMLElement* cells = requireChild(root, "cells", cellMapPath);
-  if (!name || !imagePath || !pixelSize || !cells) return false;
+  if (!name || !imagePath || !pixelSize || !cells) return reportedFailure();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
@@ -216,9 +216,9 @@ bool writeCellMap(const std::string& cellMapPath, const ConversionSettings& sett
     for (const PackedCell& cell : pack.cells)
       if (cell.kind == 1) writer.writePlaceholder(cell);
 
-  if (!saveDocument(document, cellMapPath)) return false;
-  printMessage("INFO_0003");
-  return true;
+  Status saved = saveDocument(document, cellMapPath, outputs);
+  if (saved) printMessage("INFO_0003");
+  return saved;
 }
 
 }  // namespace korvex

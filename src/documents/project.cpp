@@ -20,8 +20,8 @@
 
 namespace korvex {
 
-bool writeProject(const std::string& projectPath, const std::string& outputName,
-                  const tinyxml2::XMLDocument& option) {
+Status writeProject(const std::string& projectPath, const std::string& outputName,
+                    const tinyxml2::XMLDocument& option, platform::OutputSet& outputs) {
   const std::string name = consoleToUtf8(outputName);
   const std::string cellMapName = name + ".vtce";
   const std::string animePackName = name + ".vtae";
@@ -29,7 +29,7 @@ bool writeProject(const std::string& projectPath, const std::string& outputName,
   projectTemplate.setPath(projectPath);
   projectTemplate.build(option);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!projectTemplate.load(document)) return false;
+  if (!projectTemplate.load(document)) return reportedFailure();
 
   using tinyxml2::XMLElement;
   XMLElement* root = requireChild(&document, "VantrelProject", projectPath);
@@ -39,14 +39,14 @@ bool writeProject(const std::string& projectPath, const std::string& outputName,
       requireChild(requireChild(root, "animepackNames", projectPath), "value", projectPath);
   XMLElement* lastAnimeFile = requireChild(root, "lastAnimeFile", projectPath);
   XMLElement* lastCellMapFile = requireChild(root, "lastCellMapFile", projectPath);
-  if (!nameElement || !cellMaps || !animePacks || !lastAnimeFile || !lastCellMapFile) return false;
+  if (!nameElement || !cellMaps || !animePacks || !lastAnimeFile || !lastCellMapFile) return reportedFailure();
 
   nameElement->SetText(name.c_str());
   cellMaps->SetText(cellMapName.c_str());
   animePacks->SetText(animePackName.c_str());
   lastAnimeFile->SetText(animePackName.c_str());
   lastCellMapFile->SetText(cellMapName.c_str());
-  return saveDocument(document, projectPath);
+  return saveDocument(document, projectPath, outputs);
 }
 
 }  // namespace korvex

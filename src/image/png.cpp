@@ -10,6 +10,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,12 +30,16 @@ namespace {
 // twice the side of the largest atlas. A PNG header can claim far more.
 constexpr uint64_t kMaxPngPixels = uint64_t{1} << 28;
 
-// Messages about libpng itself are written twice: once through C standard
-// I/O and once on the console stream.
-void printTwice(const char* message) {
-  std::fputs(message, stderr);
-  std::fflush(stderr);
-  platform::writeConsole(message);
+// Messages about libpng itself are shown twice (once through C standard I/O
+// and once on the console stream, both standard error).
+std::string twice(const std::string& message) { return message + message; }
+
+// libpng's error handler: keeps the error's text, which libpng's default
+// handler would print as "libpng error: TEXT", and returns to the setjmp.
+void keepError(png_structp png, png_const_charp text) {
+  auto* error = static_cast<std::string*>(png_get_error_ptr(png));
+  if (error) *error = text ? text : "undefined";
+  png_longjmp(png, 1);
 }
 
 // Everything one read holds; released in every case when it goes out of scope.
@@ -61,6 +66,7 @@ struct PngReadResources {
 struct PngHeader {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
+  int bitDepth = 0;
   int colorType = 0;
   size_t rowSize = 0;  // bytes per decoded row, rounded up to a multiple of 4
 };
@@ -77,11 +83,10 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
   png_set_sig_bytes(r.png, 8);
   png_read_info(r.png, r.info);
 
-  int bitDepth = 0;
   int colorType = 0;
-  png_get_IHDR(r.png, r.info, &header.width, &header.height, &bitDepth, &colorType, nullptr, nullptr,
-               nullptr);
-  if (bitDepth != 8) return DecodeResult::kNotEightBit;
+  png_get_IHDR(r.png, r.info, &header.width, &header.height, &header.bitDepth, &colorType, nullptr,
+               nullptr, nullptr);
+  if (header.bitDepth != 8) return DecodeResult::kNotEightBit;
   if (static_cast<uint64_t>(header.width) * header.height > kMaxPngPixels)
     png_error(r.png, "image too large");
 
@@ -117,36 +122,32 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
 
 }  // namespace
 
-bool read_png(ImageBuffer& image, const std::string& path) {
+Status read_png(ImageBuffer& image, const std::string& path) {
+  using Code = Status::Code;
   const std::string notPng = "error: " + path + " is not a PNG.\n";
+  // A folder, pipe or device is never opened: a pipe would block the read.
+  Status regular = platform::checkRegularFile(path);
+  if (!regular) return regular.withMessage(notPng);
   PngReadResources r;
   r.file = std::fopen(path.c_str(), "rb");
-  if (!r.file) {
-    platform::writeConsole(notPng);
-    return false;
-  }
+  if (!r.file)
+    return Status::failure(Code::kSystem, notPng, "cannot open " + path + ": " + platform::systemReason(errno));
   png_byte signature[8] = {};
-  if (std::fread(signature, 1, 8, r.file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
-    platform::writeConsole(notPng);
-    return false;
-  }
+  if (std::fread(signature, 1, 8, r.file) != 8 || png_sig_cmp(signature, 0, 8) != 0)
+    return Status::failure(Code::kInvalid, notPng, path + " does not begin with the PNG signature");
 
-  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!r.png) {
-    printTwice("error: png_create_read_struct returned 0.\n");
-    return false;
-  }
+  const std::string outOfMemory = "out of memory while reading " + path;
+  std::string libpngError;
+  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &libpngError, keepError, nullptr);
+  if (!r.png)
+    return Status::failure(Code::kLimit, twice("error: png_create_read_struct returned 0.\n"), outOfMemory);
   r.info = png_create_info_struct(r.png);
-  if (!r.info) {
-    printTwice("error: png_create_info_struct returned 0.\n");
-    return false;
-  }
+  if (!r.info)
+    return Status::failure(Code::kLimit, twice("error: png_create_info_struct returned 0.\n"), outOfMemory);
   png_set_chunk_malloc_max(r.png, 0);
   r.endInfo = png_create_info_struct(r.png);
-  if (!r.endInfo) {
-    printTwice("error: png_create_info_struct returned 0.\n");
-    return false;
-  }
+  if (!r.endInfo)
+    return Status::failure(Code::kLimit, twice("error: png_create_info_struct returned 0.\n"), outOfMemory);
   png_set_chunk_malloc_max(r.png, 0);
 
   PngHeader header;
@@ -154,17 +155,18 @@ bool read_png(ImageBuffer& image, const std::string& path) {
     case DecodeResult::kOk:
       break;
     case DecodeResult::kLibpngError:
-      printTwice("error from libpng\n");
-      return false;
+      return Status::failure(Code::kInvalid, "libpng error: " + libpngError + "\n" + twice("error from libpng\n"),
+                             path + ": " + libpngError);
     case DecodeResult::kNotEightBit:
-      platform::writeConsole("error:Not a 32bit image\n");
-      return false;
+      return Status::failure(Code::kUnsupported, "error:Not a 32bit image\n",
+                             path + " has " + std::to_string(header.bitDepth) +
+                                 " bits per sample; Korvex reads 8-bit PNGs only");
     case DecodeResult::kNoImageMemory:
-      printTwice("error: could not allocate memory for PNG image data\n");
-      return false;
+      return Status::failure(Code::kLimit, twice("error: could not allocate memory for PNG image data\n"),
+                             outOfMemory);
     case DecodeResult::kNoRowMemory:
-      printTwice("error: could not allocate memory for PNG row pointers\n");
-      return false;
+      return Status::failure(Code::kLimit, twice("error: could not allocate memory for PNG row pointers\n"),
+                             outOfMemory);
   }
 
   image.resize(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height));
@@ -180,7 +182,7 @@ bool read_png(ImageBuffer& image, const std::string& path) {
       out[3] = rgb ? 0xFF : in[3];
     }
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace korvex

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "config/settings.h"
-#include "image/png.h"
 #include "pack/fill_algorithm.h"
 #include "pack/prev_cell_map.h"
 #include "text/messages.h"
@@ -255,7 +254,7 @@ bool VTTexturePack::Pack(int32_t sortMode) {
   return fits;
 }
 
-bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::string& texturePath) {
+bool VTTexturePack::PackTexture(const ConversionSettings& settings) {
   int32_t maxW = 0, maxH = 0;
   int64_t area = 0;
   for (const PackedCell& c : cells) {
@@ -335,12 +334,11 @@ bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::s
   printMessage("INFO_0002");
 
   BleedEdges();
-  return write_png(reinterpret_cast<const uint8_t*>(atlas.data()), textureWidth, textureHeight,
-                   texturePath);
+  return true;
 }
 
 bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevCellMap& prev,
-               const std::string& cellMapPath, const std::string& texturePath, VTTexturePack& pack) {
+               const std::string& cellMapPath, VTTexturePack& pack) {
   if (!checkSettings(settings)) return false;
   pack.cells.clear();
   pack.placeholders.clear();
@@ -367,7 +365,7 @@ bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevC
     pack.placeholders.push_back(std::move(image));
   }
 
-  if (!pack.PackTexture(settings, texturePath)) return false;
+  if (!pack.PackTexture(settings)) return false;
 
   for (PackedCell& c : pack.cells) {
     c.trimRight = c.trimLeft + c.trimWidth;

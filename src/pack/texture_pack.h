@@ -48,10 +48,9 @@ class VTTexturePack {
   // Stores the size; the atlas becomes width x height pixels, all 0.
   void SetTextureSize(int32_t width, int32_t height);
   // Chooses the texture size, places and copies the cells, growing the
-  // texture until they fit, bleeds the edges and writes the atlas to
-  // `texturePath`. Prints the packing messages; false when the cells do not
-  // fit or the atlas cannot be written.
-  bool PackTexture(const ConversionSettings& settings, const std::string& texturePath);
+  // texture until they fit, and bleeds the edges; the atlas is then ready to
+  // be written. Prints the packing messages; false when the cells do not fit.
+  bool PackTexture(const ConversionSettings& settings);
   // One placement attempt at the current texture size: sorts the cells by
   // `sortMode` (stable), places them bottom-left first and copies them into
   // the atlas. False when a cell found no place or reaches past the texture.
@@ -88,9 +87,9 @@ class VTTexturePack {
 };
 
 // Packs every cell of `table` (and, with is_oldPivotUse, the placeholders of
-// the previous cell map at `cellMapPath`) into the atlas and writes it to
-// `texturePath`. Prints the packing messages; false when packing or writing fails.
+// the previous cell map at `cellMapPath`) into the atlas, which the caller
+// writes. Prints the packing messages; false when packing fails.
 bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevCellMap& prev,
-               const std::string& cellMapPath, const std::string& texturePath, VTTexturePack& pack);
+               const std::string& cellMapPath, VTTexturePack& pack);
 
 }  // namespace korvex
