@@ -29,6 +29,9 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
     setInputPath(settings.inputfile);
   } else {
     printLine("exec load json \n");
+    if (argc == 2 && argv[1][0] == '-')
+      printLine(std::string("warning: \"") + argv[1] +
+                "\" is read as the input path: a single argument always names the input");
     for (int i = 2; i < argc; ++i)
       printLine(std::string("warning: argument \"") + argv[i] +
                 "\" was ignored: with no option name on the command line, the settings come from the "
@@ -88,7 +91,9 @@ bool ConvertToVT::readSettingsFiles() {
   settings.outputname = derivedName;
   printMessage("ERROT_0010");
   if (settings.readTextSettings(settingsBasePath)) return true;
-  printMessage("ERROT_0011");
+  // The text reader fails only when the file cannot be opened; say why.
+  const Status why = platform::checkRegularFile(settingsBasePath);
+  report(Status::failure(Status::Code::kSystem, formatMessage("ERROT_0011"), why.reason()));
   return false;
 }
 
@@ -204,8 +209,10 @@ names PNG files (relative to its folder), each name ended by "#", e.g.
 
 Options (short, long, default):
   -I   --inputfile        (none)     the input PSD or image information file
-  -O   --outputpath       input's folder   output folder (created if missing)
-  -ON  --outputname       input's name     base name of the output files
+  -O   --outputpath       (input's)  output folder, created when missing;
+                                     by default the input file's folder
+  -ON  --outputname       (input's)  base name of the output files; by
+                                     default the input file's name
   -TW  --texture_width    0          atlas width (0: automatic)
   -TH  --texture_height   0          atlas height (0: automatic)
   -PS  --pading_shape     2          margin between cells (one "d")

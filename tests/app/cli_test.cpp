@@ -70,7 +70,8 @@ TEST_F(Cli, NoSettingsFilesStopsAfterBothAreTried) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdOut, "");
   EXPECT_EQ(r.stdErr, echo({"art.psd"}) + "exec load json \n\n" + "failed to read :" + korvexFolder() +
-                          "/convert_info.json\n" + kJsonFailed + kTextFailed);
+                          "/convert_info.json\n" + kJsonFailed + kTextFailed + "reason: cannot open " +
+                          korvexFolder() + "/convert_info: No such file or directory\n");
 }
 
 TEST_F(Cli, WithoutAHomeFolderSettingsFileModeStopsSilently) {
@@ -172,7 +173,8 @@ TEST_F(Cli, AShiftJisLocaleGetsShiftJisMessages) {
 
   r = run({"x.psd"}, {{"LC_ALL", ""}, {"LC_CTYPE", ""}, {"LANG", "ja_JP.CP932"}});
   EXPECT_EQ(r.stdErr, echo({"x.psd"}) + "exec load json \n\n" + "failed to read :" + korvexFolder() +
-                          "/convert_info.json\n" + utf8ToSjis(kJsonFailed) + utf8ToSjis(kTextFailed));
+                          "/convert_info.json\n" + utf8ToSjis(kJsonFailed) + utf8ToSjis(kTextFailed) +
+                          "reason: cannot open " + korvexFolder() + "/convert_info: No such file or directory\n");
 }
 
 }  // namespace

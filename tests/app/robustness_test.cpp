@@ -98,6 +98,15 @@ TEST_F(Robustness, UnknownOptionsAndMissingValuesAreNamedAndTheConversionGoesOn)
       << stray.stdErr;
 }
 
+TEST_F(Robustness, ASingleOptionNameIsReadAsTheInputWithAWarning) {
+  const test::RunResult r = run({"-I"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.stdErr.find("exec load json \n\nwarning: \"-I\" is read as the input path: a single argument "
+                          "always names the input\n"),
+            std::string::npos)
+      << r.stdErr;
+}
+
 TEST_F(Robustness, OnlyRegularFilesAreReadAndAPipeNeverBlocks) {
   std::filesystem::create_directories(file("d.psd"));
   ASSERT_EQ(::mkfifo(file("x.psd").c_str(), 0600), 0);
