@@ -54,6 +54,17 @@ std::string codesetOf(const std::string& locale) {
   return codeset;
 }
 
+// An open file descriptor, closed when it goes out of scope.
+struct Descriptor {
+  explicit Descriptor(int descriptor = -1) : fd(descriptor) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
 bool isShiftJisCodeset(const std::string& codeset) {
   return codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" ||
          codeset == "WINDOWS-31J" || codeset == "SHIFTJIS";
@@ -111,30 +122,24 @@ Status readFileStart(const std::string& path, size_t count, std::string& bytes) 
   if (!regular) return regular;
   // Without blocking: should the path have become a pipe since the check,
   // the open does not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0)
     return Status::failure(Status::Code::kSystem, "", "cannot open " + path + ": " + systemReason(errno));
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
     return Status::failure(Status::Code::kNotAFile, "", path + " is not a regular file");
-  }
-  bytes.resize(count);
+  std::string read(count, '\0');
   size_t got = 0;
   while (got < count) {
-    const ssize_t n = ::read(fd, &bytes[got], count - got);
+    const ssize_t n = ::read(file.fd, &read[got], count - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      bytes.clear();
-      return Status::failure(Status::Code::kSystem, "", "cannot read " + path + ": " + systemReason(error));
-    }
+    if (n < 0)
+      return Status::failure(Status::Code::kSystem, "", "cannot read " + path + ": " + systemReason(errno));
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
-  ::close(fd);
-  bytes.resize(got);
+  read.resize(got);
+  bytes = std::move(read);
   return Status::ok();
 }
 
@@ -247,32 +252,31 @@ Status OutputSet::add(const std::string& target, const std::string& failureMessa
   entry.target = target;
   entry.failureMessage = failureMessage;
   std::string temp = target + ".korvex-XXXXXX";
-  int fd = -1;
+  Descriptor created;
   {
     // The temporary's name enters the handler's table as it comes to exist.
     SignalsHeld held;
-    fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    created.fd = ::mkstemp(temp.data());
+    if (created.fd < 0)
       return fail(Status::Code::kSystem, "cannot create a file beside " + target + ": " + systemReason(errno));
     entry.temp = temp;
     entry.slot = claimSlot(temp);
   }
   if (entry.slot < 0) {
-    ::close(fd);
     discard(entry);
     return fail(Status::Code::kLimit, "too many output files in one run");
   }
   // mkstemp creates the file 0600; an output file gets the usual mode.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  std::FILE* file = ::fdopen(fd, "wb");
+  ::fchmod(created.fd, 0666 & ~mask);
+  std::FILE* file = ::fdopen(created.fd, "wb");
   if (!file) {
     const int error = errno;
-    ::close(fd);
     discard(entry);
     return fail(Status::Code::kSystem, "cannot write " + target + ": " + systemReason(error));
   }
+  created.fd = -1;  // the stream owns it now
   errno = 0;
   const bool written = write(file);
   const int writeError = std::ferror(file) ? errno : 0;
