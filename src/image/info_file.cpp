@@ -46,11 +46,11 @@ bool readLine(std::FILE* file, std::string& line) {
 
 // Reads the PNG named by `token` and appends its cell.
 Status addImageCell(const std::string& token, const std::string& inputDir, CellTable& table,
-                    const ProgressLines& progress) {
+                    const LineSink& progress) {
   const std::string path = inputDir + token;
   progress("read image : " + path);
   auto image = std::make_shared<ImageBuffer>();
-  Status read = read_png(*image, path);
+  Status read = read_png(*image, path, progress);
   if (!read) return read.withMessage(read.message() + "ERROR\n");
   progress("OK!");
 
@@ -76,7 +76,7 @@ Status addImageCell(const std::string& token, const std::string& inputDir, CellT
 }  // namespace
 
 Status readImageInfoFile(const std::string& infoPath, const std::string& inputDir, CellTable& table,
-                         const ProgressLines& progress) {
+                         const LineSink& progress) {
   using Code = Status::Code;
   const std::string openFailed = formatMessage("ERROR_0001", infoPath.c_str());
   // A folder opens for reading here but holds no lines, and a pipe would

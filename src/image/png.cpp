@@ -34,12 +34,25 @@ constexpr uint64_t kMaxPngPixels = uint64_t{1} << 28;
 // and once on the console stream, both standard error).
 std::string twice(const std::string& message) { return message + message; }
 
+// What libpng has to say during one read.
+struct LibpngMessages {
+  std::string error;         // the error that ended the read
+  const LineSink* warnings;  // where its warnings go
+};
+
 // libpng's error handler: keeps the error's text, which libpng's default
 // handler would print as "libpng error: TEXT", and returns to the setjmp.
 void keepError(png_structp png, png_const_charp text) {
-  auto* error = static_cast<std::string*>(png_get_error_ptr(png));
-  if (error) *error = text ? text : "undefined";
+  auto* messages = static_cast<LibpngMessages*>(png_get_error_ptr(png));
+  if (messages) messages->error = text ? text : "undefined";
   png_longjmp(png, 1);
+}
+
+// libpng's warning handler: passes the warning on, worded as libpng's
+// default handler words it.
+void passWarning(png_structp png, png_const_charp text) {
+  auto* messages = static_cast<LibpngMessages*>(png_get_error_ptr(png));
+  if (messages) (*messages->warnings)(std::string("libpng warning: ") + (text ? text : "undefined"));
 }
 
 // Everything one read holds; released in every case when it goes out of scope.
@@ -76,7 +89,7 @@ enum class DecodeResult { kOk, kLibpngError, kNotEightBit, kNoImageMemory, kNoRo
 // Reads the header, sets up the expansions and decodes every row into
 // r.block. libpng reports errors by longjmp back here, so this function
 // holds nothing that needs a destructor; r owns every resource.
-DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
+DecodeResult decodeRows(PngReadResources& r, PngHeader& header, const LineSink& warnings) {
   if (setjmp(png_jmpbuf(r.png))) return DecodeResult::kLibpngError;
 
   png_init_io(r.png, r.file);
@@ -91,7 +104,7 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
     png_error(r.png, "image too large");
 
   if (colorType == PNG_COLOR_TYPE_RGB) {
-    platform::writeConsole("warning:24bit image\n");
+    warnings("warning:24bit image");
   } else if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_PALETTE ||
              colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
@@ -122,7 +135,7 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
 
 }  // namespace
 
-Status read_png(ImageBuffer& image, const std::string& path) {
+Status read_png(ImageBuffer& image, const std::string& path, const LineSink& warnings) {
   using Code = Status::Code;
   const std::string notPng = "error: " + path + " is not a PNG.\n";
   // A folder, pipe or device is never opened: a pipe would block the read.
@@ -137,8 +150,8 @@ Status read_png(ImageBuffer& image, const std::string& path) {
     return Status::failure(Code::kInvalid, notPng, path + " does not begin with the PNG signature");
 
   const std::string outOfMemory = "out of memory while reading " + path;
-  std::string libpngError;
-  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &libpngError, keepError, nullptr);
+  LibpngMessages libpng{"", &warnings};
+  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &libpng, keepError, passWarning);
   if (!r.png)
     return Status::failure(Code::kLimit, twice("error: png_create_read_struct returned 0.\n"), outOfMemory);
   r.info = png_create_info_struct(r.png);
@@ -151,12 +164,13 @@ Status read_png(ImageBuffer& image, const std::string& path) {
   png_set_chunk_malloc_max(r.png, 0);
 
   PngHeader header;
-  switch (decodeRows(r, header)) {
+  switch (decodeRows(r, header, warnings)) {
     case DecodeResult::kOk:
       break;
     case DecodeResult::kLibpngError:
-      return Status::failure(Code::kInvalid, "libpng error: " + libpngError + "\n" + twice("error from libpng\n"),
-                             path + ": " + libpngError);
+      return Status::failure(Code::kInvalid,
+                             "libpng error: " + libpng.error + "\n" + twice("error from libpng\n"),
+                             path + ": " + libpng.error);
     case DecodeResult::kNotEightBit:
       return Status::failure(Code::kUnsupported, "error:Not a 32bit image\n",
                              path + " has " + std::to_string(header.bitDepth) +

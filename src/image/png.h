@@ -24,9 +24,10 @@ struct ImageBuffer {
 // Loads the PNG at `path` into `image`. A failure carries its message
 // ("error: PATH is not a PNG.\n", "error:Not a 32bit image\n", libpng's
 // own error line and "error from libpng\n" twice, ...) and the reason.
-// Only a regular file is opened. An 8-bit RGB image is accepted with
-// "warning:24bit image\n" on standard error; libpng's warnings go there too.
-Status read_png(ImageBuffer& image, const std::string& path);
+// Only a regular file is opened. An 8-bit RGB image is accepted with the
+// warning "warning:24bit image"; libpng's own warnings ("libpng warning:
+// ...") go to `warnings` as well.
+Status read_png(ImageBuffer& image, const std::string& path, const LineSink& warnings);
 
 // Writes width x height B,G,R,A pixels as an 8-bit RGBA PNG (one IHDR, a
 // gAMA of 1/2.2, zlib level 9, no other ancillary chunk) to the temporary

@@ -6,10 +6,15 @@
 // the message, then "reason: <reason>" when there is one.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 
 namespace korvex {
+
+// Where a reader sends the progress and warning lines it has for the user
+// as it goes (each without its line end); the driver prints them.
+using LineSink = std::function<void(const std::string& line)>;
 
 class Status {
  public:

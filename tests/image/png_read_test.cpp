@@ -44,17 +44,18 @@ void writeTestPng(const std::string& path, uint32_t width, uint32_t height, int 
 
 struct ReadOutcome {
   bool ok = false;
-  std::string printed;  // what the reader printed, then its failure's message
+  std::string printed;  // what the user sees: the warnings, then the failure's message
   std::string reason;
 };
 
 ReadOutcome readCapturing(ImageBuffer& image, const std::string& path) {
   testing::internal::CaptureStderr();
   ReadOutcome outcome;
-  const Status read = read_png(image, path);
+  const Status read = read_png(image, path, [&](const std::string& line) { outcome.printed += line + "\n"; });
   outcome.ok = static_cast<bool>(read);
-  outcome.printed = testing::internal::GetCapturedStderr() + read.message();
+  outcome.printed += read.message();
   outcome.reason = read.reason();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the reader prints nothing itself";
   return outcome;
 }
 
