@@ -93,7 +93,7 @@ bool ConvertToVT::readSettingsFiles() {
   if (settings.readTextSettings(settingsBasePath)) return true;
   // The text reader fails only when the file cannot be opened; say why.
   const Status why = platform::checkRegularFile(settingsBasePath);
-  report(Status::failure(Status::Code::kSystem, formatMessage("ERROT_0011"), why.reason()));
+  report(Status::failure(Status::Code::kSystem, formatMessage("ERROT_0011") + "\n", why.reason()));
   return false;
 }
 
@@ -116,7 +116,7 @@ void ConvertToVT::setInputPath(const std::string& path) {
 
 bool ConvertToVT::extractCells() {
   if (!isPsdInput) return report(readImageInfoFile(inputPath, inputDir, cellTable, printLine));
-  const std::string loadFailed = formatMessage("ERROR_0003", inputPath.c_str());
+  const std::string loadFailed = formatMessage("ERROR_0003", inputPath.c_str()) + "\n";
   // The reader is only given a regular file: a folder is no document, and
   // a pipe would never end.
   Status regular = platform::checkRegularFile(inputPath);
@@ -167,12 +167,14 @@ bool ConvertToVT::writeDocuments(platform::OutputSet& outputs) {
   if (!reader.loadEditorOptions()) return false;  // no Documents folder: stop silently
   // When a document cannot be made or written the conversion fails and no
   // later success is reported.
-  if (!report(writeCellMap(cellMapPath, settings, cellTable, texturePack, prev, reader, outputs))) return false;
+  if (!report(writeCellMap(cellMapPath, settings, cellTable, texturePack, prev, reader, outputs, printLine)))
+    return false;
   if (!report(writeAnimePack(animePackPath, settings, cellTable, texturePack, keepExistingAnimePack, reader,
-                             outputs)))
+                             outputs, printLine)))
     return false;
   if (!keepExistingProject && settings.is_vtpjoutput) {
-    if (!report(writeProject(projectPath, settings.outputname, reader.document, outputs))) return false;
+    if (!report(writeProject(projectPath, settings.outputname, reader.document, outputs, printLine)))
+      return false;
     printMessage("INFO_0005");
   }
   return true;

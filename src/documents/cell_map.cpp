@@ -188,19 +188,22 @@ class CellMapWriter {
 
 Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
                     const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
-                    const VTOptionReader& options, platform::OutputSet& outputs) {
+                    const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
   Vtce_template cellMapTemplate;
   cellMapTemplate.setPath(cellMapPath);
-  cellMapTemplate.build(options.document);
+  cellMapTemplate.build(options.document, lines);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!cellMapTemplate.load(document)) return reportedFailure();
+  Status loaded = cellMapTemplate.load(document);
+  if (!loaded) return loaded;
 
-  XMLElement* root = requireChild(&document, "VantrelCellMap", cellMapPath);
-  XMLElement* name = requireChild(root, "name", cellMapPath);
-  XMLElement* imagePath = requireChild(root, "imagePath", cellMapPath);
-  XMLElement* pixelSize = requireChild(root, "pixelSize", cellMapPath);
-  XMLElement* cells = requireChild(root, "cells", cellMapPath);
-  if (!name || !imagePath || !pixelSize || !cells) return reportedFailure();
+  ElementFinder find(cellMapPath);
+
+  XMLElement* root = find(&document, "VantrelCellMap");
+  XMLElement* name = find(root, "name");
+  XMLElement* imagePath = find(root, "imagePath");
+  XMLElement* pixelSize = find(root, "pixelSize");
+  XMLElement* cells = find(root, "cells");
+  if (!name || !imagePath || !pixelSize || !cells) return find.status();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
@@ -217,7 +220,7 @@ Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& se
       if (cell.kind == 1) writer.writePlaceholder(cell);
 
   Status saved = saveDocument(document, cellMapPath, outputs);
-  if (saved) printMessage("INFO_0003");
+  if (saved) lines(formatMessage("INFO_0003"));
   return saved;
 }
 

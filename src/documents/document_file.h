@@ -22,9 +22,6 @@ std::string printDocument(const tinyxml2::XMLDocument& document);
 Status saveDocument(const tinyxml2::XMLDocument& document, const std::string& path,
                     platform::OutputSet& outputs);
 
-// The failure of a document step whose message was printed where it
-// happened (a missing element of the template).
-inline Status reportedFailure() { return Status::failure(Status::Code::kInvalid, "", ""); }
 
 // `text` with every "\n" turned into "\r\n".
 std::string withCrLf(const std::string& text);

@@ -2,7 +2,7 @@
 // project (.vtpj). Each is made from its template (templates.h), filled and
 // added to the run's output set, which puts the files in place together. A
 // failure, with no success message, carries the writer's message and reason
-// (the previous file then stays).
+// (the previous file then stays). Progress and success lines go to `lines`.
 // Texts taken from the settings (the output name) are in the console
 // encoding and are written as UTF-8.
 #pragma once
@@ -25,16 +25,17 @@ namespace korvex {
 // pivot (read by writeAnimePack). Prints INFO_0003.
 Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
                     const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
-                    const VTOptionReader& options, platform::OutputSet& outputs);
+                    const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines);
 
 // Writes the animation pack unless `keepExisting` or is_vtaeoutput is off.
 // Prints INFO_0004 when written.
 Status writeAnimePack(const std::string& animePackPath, const ConversionSettings& settings,
                       const CellTable& table, const VTTexturePack& pack, bool keepExisting,
-                      const VTOptionReader& options, platform::OutputSet& outputs);
+                      const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines);
 
 // Writes the project naming outputName.vtce and outputName.vtae.
 Status writeProject(const std::string& projectPath, const std::string& outputName,
-                    const tinyxml2::XMLDocument& option, platform::OutputSet& outputs);
+                    const tinyxml2::XMLDocument& option, platform::OutputSet& outputs,
+                    const LineSink& lines);
 
 }  // namespace korvex

@@ -78,7 +78,7 @@ Status addImageCell(const std::string& token, const std::string& inputDir, CellT
 Status readImageInfoFile(const std::string& infoPath, const std::string& inputDir, CellTable& table,
                          const LineSink& progress) {
   using Code = Status::Code;
-  const std::string openFailed = formatMessage("ERROR_0001", infoPath.c_str());
+  const std::string openFailed = formatMessage("ERROR_0001", infoPath.c_str()) + "\n";
   // A folder opens for reading here but holds no lines, and a pipe would
   // block: only a regular file is an information file.
   Status regular = platform::checkRegularFile(infoPath);
@@ -108,7 +108,7 @@ Status readImageInfoFile(const std::string& infoPath, const std::string& inputDi
       start = hash + 1;
     }
     if (!anyToken) {
-      return Status::failure(Code::kInvalid, formatMessage("ERROR_0002", infoPath.c_str()),
+      return Status::failure(Code::kInvalid, formatMessage("ERROR_0002", infoPath.c_str()) + "\n",
                              infoPath + " line " + std::to_string(lineNumber) +
                                  (line.empty() ? " is empty" : " has no \"#\"") +
                                  "; every PNG name must end with \"#\", e.g. \"hero.png#\"");

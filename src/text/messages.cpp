@@ -71,7 +71,7 @@ std::string formatMessageV(const char* label, std::va_list args) {
   char buffer[kMessageBufferSize] = {};
   // The catalogue's own texts are the formats; callers pass matching arguments.
   std::vsnprintf(buffer, kMessageFormatLimit, format.c_str(), args);
-  return std::string(buffer) + "\n";
+  return std::string(buffer);
 }
 
 }  // namespace
@@ -89,7 +89,7 @@ void printMessage(const char* label, ...) {
   va_start(args, label);
   std::string text = formatMessageV(label, args);
   va_end(args);
-  platform::writeConsole(text);
+  platform::writeConsole(text + "\n");
 }
 
 void printLine(const std::string& text) { platform::writeConsole(text + "\n"); }

@@ -9,8 +9,8 @@ namespace korvex {
 // Loads the embedded catalogue once, at start-up.
 void loadMessageCatalogue();
 
-// The Japanese text of `label` formatted with printf-style arguments, with
-// its line end: what printMessage prints (cut to 1,022 characters first).
+// The Japanese text of `label` formatted with printf-style arguments: the
+// line printMessage prints, without its line end (cut to 1,022 characters).
 std::string formatMessage(const char* label, ...);
 
 // Prints the Japanese text of `label` formatted with printf-style arguments,

@@ -21,7 +21,7 @@ class AnimePackTest : public DocumentTest {
 
   bool write(bool keepExisting = false) {
     return static_cast<bool>(
-        inPlace(writeAnimePack(animePackPath(), settings, table, pack, keepExisting, options, outputs)));
+        inPlace(writeAnimePack(animePackPath(), settings, table, pack, keepExisting, options, outputs, lines)));
   }
 
   std::vector<std::string> parts(const char* child) {

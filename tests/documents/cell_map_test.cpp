@@ -31,7 +31,7 @@ class CellMapTest : public DocumentTest {
   }
 
   bool write() {
-    return static_cast<bool>(inPlace(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs)));
+    return static_cast<bool>(inPlace(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines)));
   }
 
   void addPrevious(const std::string& name, float pivotX, float pivotY) {
@@ -200,7 +200,7 @@ TEST_F(CellMapTest, AFailedSaveIsAnErrorAndKeepsThePreviousFile) {
   ASSERT_EQ(::mkdir(cellMapPath().c_str(), 0755), 0);
   writeFile(cellMapPath() + "/keep", "x");
   testing::internal::CaptureStderr();
-  const Status written = writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs);
+  const Status written = writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(written.message(), "error: cannot write " + cellMapPath() + "\n");
   EXPECT_EQ(written.reason(), cellMapPath() + " is a folder, not a file");
@@ -209,7 +209,7 @@ TEST_F(CellMapTest, AFailedSaveIsAnErrorAndKeepsThePreviousFile) {
   EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"out.vtce"}) << "no temporary file left";
 
   // A missing folder.
-  const Status missing = writeCellMap(dir.file("no/such/out.vtce"), settings, table, pack, prev, options, outputs);
+  const Status missing = writeCellMap(dir.file("no/such/out.vtce"), settings, table, pack, prev, options, outputs, lines);
   EXPECT_EQ(missing.message(), "error: cannot write " + dir.file("no/such/out.vtce") + "\n");
 }
 

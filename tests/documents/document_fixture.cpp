@@ -60,9 +60,9 @@ void DocumentTest::useOption(const std::string& text) {
 }
 
 void DocumentTest::writeAll() {
-  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs));
-  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options, outputs));
-  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document, outputs));
+  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines));
+  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options, outputs, lines));
+  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document, outputs, lines));
   EXPECT_TRUE(outputs.commit());
 }
 

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/status.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace korvex::test {
 
@@ -65,6 +66,8 @@ class DocumentTest : public ::testing::Test {
   PrevCellMap prev;
   VTOptionReader options;
   platform::OutputSet outputs;
+  // The writers' progress and success lines, printed as the driver prints them.
+  LineSink lines = printLine;
 
  private:
   tinyxml2::XMLDocument loaded_;
