@@ -272,7 +272,9 @@ int runKorvex(int argc, const char* const argv[]) {
   try {
     return runChecked(argc, argv);
   } catch (const std::bad_alloc&) {
-    printLine("reason: out of memory");
+    // Written without allocating: there may be no memory left.
+    std::fputs("reason: out of memory\n", stderr);
+    std::fflush(stderr);
   } catch (const std::exception& error) {
     printLine(std::string("reason: unexpected failure: ") + error.what());
   } catch (...) {
