@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text.readTextSettings(scratch.file);
 
   korvex::CellTable table;
-  korvex::readImageInfoFile(scratch.file, scratch.dir, table);
+  korvex::readImageInfoFile(scratch.file, scratch.dir, table, [](const std::string&) {});
 
   korvex::PrevCellMap prev;
   korvex::ImportPrevCellMap(scratch.file, {"a"}, prev);

@@ -193,7 +193,8 @@ int32_t parseSortMode(const std::string& text) {
   return kSortByName;
 }
 
-bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[]) {
+bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[],
+                  std::vector<std::string>* warnings) {
   if (argc <= 2) return false;
   bool anyOption = false;
   for (int i = 0; i < argc && !anyOption; ++i) anyOption = findOption(argv[i]) != nullptr;
@@ -204,8 +205,23 @@ bool parseOptions(ConversionSettings& settings, int argc, const char* const argv
   // Names sit at odd positions, each followed by its value, taken unchanged
   // even when it looks like a name. A final name without a value is ignored,
   // so the option keeps what it had.
-  for (int i = 1; i + 1 < argc; i += 2)
-    if (const Setting* setting = findOption(argv[i])) values[static_cast<size_t>(setting - kSettings.data())] = argv[i + 1];
+  auto warn = [&](const std::string& text) {
+    if (warnings) warnings->push_back("warning: " + text);
+  };
+  for (int i = 1; i < argc; i += 2) {
+    const Setting* setting = findOption(argv[i]);
+    const std::string name = std::string("\"") + argv[i] + "\"";
+    if (i + 1 == argc) {
+      warn((setting ? "option " : "unknown option ") + name + " has no value; it was ignored");
+    } else if (setting) {
+      values[static_cast<size_t>(setting - kSettings.data())] = argv[i + 1];
+    } else {
+      const std::string value = std::string("\"") + argv[i + 1] + "\"";
+      warn("unknown option " + name + "; it and the value " + value + " after it were skipped" +
+           (findOption(argv[i + 1]) ? " (" + value + " is an option name: an argument before it is out of step)"
+                                    : ""));
+    }
+  }
   for (size_t i = 0; i < kSettings.size(); ++i) storeText(settings, kSettings[i], values[i]);
 
   // The separator is appended before "\" becomes "/", so a folder written

@@ -187,21 +187,24 @@ class CellMapWriter {
 
 }  // namespace
 
-bool writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
-                  const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
-                  const VTOptionReader& options) {
+Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
+                    const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
+                    const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
   Vtce_template cellMapTemplate;
   cellMapTemplate.setPath(cellMapPath);
-  cellMapTemplate.build(options.document);
+  cellMapTemplate.build(options.document, lines);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!cellMapTemplate.load(document)) return false;
+  Status loaded = cellMapTemplate.load(document);
+  if (!loaded) return loaded;
 
-  XMLElement* root = requireChild(&document, "VantrelCellMap", cellMapPath);
-  XMLElement* name = requireChild(root, "name", cellMapPath);
-  XMLElement* imagePath = requireChild(root, "imagePath", cellMapPath);
-  XMLElement* pixelSize = requireChild(root, "pixelSize", cellMapPath);
-  XMLElement* cells = requireChild(root, "cells", cellMapPath);
-  if (!name || !imagePath || !pixelSize || !cells) return false;
+  ElementFinder find(cellMapPath);
+
+  XMLElement* root = find(&document, "VantrelCellMap");
+  XMLElement* name = find(root, "name");
+  XMLElement* imagePath = find(root, "imagePath");
+  XMLElement* pixelSize = find(root, "pixelSize");
+  XMLElement* cells = find(root, "cells");
+  if (!name || !imagePath || !pixelSize || !cells) return find.status();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
@@ -217,9 +220,9 @@ bool writeCellMap(const std::string& cellMapPath, const ConversionSettings& sett
     for (const PackedCell& cell : pack.cells)
       if (cell.kind == kPlaceholderCell) writer.writePlaceholder(cell);
 
-  if (!saveDocument(document, cellMapPath)) return false;
-  printMessage("INFO_0003");
-  return true;
+  Status saved = saveDocument(document, cellMapPath, outputs);
+  if (saved) lines(formatMessage("INFO_0003"));
+  return saved;
 }
 
 }  // namespace korvex

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "text/messages.h"
 
 namespace korvex {
 
@@ -36,11 +35,16 @@ tinyxml2::XMLElement* appendElement(tinyxml2::XMLElement* parent, const char* na
   return parent->InsertNewChildElement(name);
 }
 
-tinyxml2::XMLElement* requireChild(tinyxml2::XMLNode* parent, const char* name,
-                                   const std::string& path) {
+tinyxml2::XMLElement* ElementFinder::operator()(tinyxml2::XMLNode* parent, const char* name) {
   tinyxml2::XMLElement* child = parent ? parent->FirstChildElement(name) : nullptr;
-  if (!child) printLine("error: " + path + ": no <" + name + "> element");
+  if (!child) note(std::string("no <") + name + "> element");
   return child;
+}
+
+void ElementFinder::note(const std::string& what) { lines_ += "error: " + path_ + ": " + what + "\n"; }
+
+Status ElementFinder::status() const {
+  return lines_.empty() ? Status::ok() : Status::failure(Status::Code::kInvalid, lines_, "");
 }
 
 }  // namespace korvex

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "image/png.h"
 #include "pack/fill_algorithm.h"
 #include "text/messages.h"
 
@@ -71,8 +70,7 @@ CellKind kindOf(const std::string& name) {
 }  // namespace
 
 bool VTTexturePack::PackCells(const PackSettings& settings, const CellTable& table,
-                              const std::vector<std::string>& placeholderNames,
-                              const std::string& texturePath) {
+                              const std::vector<std::string>& placeholderNames) {
   if (!checkSettings(settings)) return false;
   cells.clear();
   Configure(settings);
@@ -81,7 +79,7 @@ bool VTTexturePack::PackCells(const PackSettings& settings, const CellTable& tab
     AddCell(table.cells[static_cast<size_t>(i)].get(), name, kindOf(name));
   }
   for (const std::string& name : placeholderNames) AddCell(&placeholderImage(), name, kPlaceholderCell);
-  return PackTexture(texturePath);
+  return PackTexture();
 }
 
 void VTTexturePack::Configure(const PackSettings& settings) {
@@ -356,7 +354,7 @@ bool VTTexturePack::grow(LadderSteps& steps) {
   return true;
 }
 
-bool VTTexturePack::PackTexture(const std::string& texturePath) {
+bool VTTexturePack::PackTexture() {
   LadderSteps steps;
   if (!chooseStartSize(steps)) return false;
   while (!Pack(settings_.sortMode)) {
@@ -366,8 +364,7 @@ bool VTTexturePack::PackTexture(const std::string& texturePath) {
   printMessage("INFO_0002");
 
   BleedEdges();
-  return write_png(reinterpret_cast<const uint8_t*>(atlas_.data()), textureWidth_, textureHeight_,
-                   texturePath);
+  return true;
 }
 
 }  // namespace korvex

@@ -66,11 +66,11 @@ class VTTexturePack {
 
   // Packs every cell of `table`, then an empty 16 x 16 placeholder under
   // each of `placeholderNames` (cells only an earlier cell map has), into the
-  // atlas and writes it to `texturePath`. Prints the packing messages; false
-  // when a setting is out of range or packing or writing fails. Afterwards
-  // `cells` holds every record with its final atlas rectangle.
+  // atlas, which the caller then writes. Prints the packing messages; false
+  // when a setting is out of range or packing fails. Afterwards `cells`
+  // holds every record with its final atlas rectangle.
   bool PackCells(const PackSettings& settings, const CellTable& table,
-                 const std::vector<std::string>& placeholderNames, const std::string& texturePath);
+                 const std::vector<std::string>& placeholderNames);
 
   // Keeps the settings for the cells added next and for PackTexture; the
   // atlas takes the given size.
@@ -81,10 +81,9 @@ class VTTexturePack {
   // Stores the size; the atlas becomes width x height pixels, all 0.
   void SetTextureSize(int32_t width, int32_t height);
   // Chooses the texture size, places and copies the cells, growing the
-  // texture until they fit, bleeds the edges and writes the atlas to
-  // `texturePath`. Prints the packing messages; false when the cells do not
-  // fit or the atlas cannot be written.
-  bool PackTexture(const std::string& texturePath);
+  // texture until they fit, and bleeds the edges; the atlas is then ready to
+  // be written. Prints the packing messages; false when the cells do not fit.
+  bool PackTexture();
   // One placement attempt at the current texture size: sorts the cells by
   // `sortMode` (stable), places them bottom-left first and copies them into
   // the atlas. False when a cell found no place or reaches past the texture.

@@ -60,10 +60,13 @@ void DocumentTest::useOption(const std::string& text) {
 }
 
 void DocumentTest::writeAll() {
-  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options));
-  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options));
-  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document));
+  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines));
+  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options, outputs, lines));
+  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document, outputs, lines));
+  EXPECT_TRUE(outputs.commit());
 }
+
+Status DocumentTest::inPlace(const Status& written) { return written ? outputs.commit() : written; }
 
 tinyxml2::XMLDocument& DocumentTest::load(const std::string& path) {
   loaded_.Clear();

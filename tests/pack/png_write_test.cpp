@@ -77,13 +77,14 @@ TEST(PngWrite, WritesDecodableRgbaWithGammaAndLevel9Stream) {
   EXPECT_EQ(std::string(bytes.end() - 8, bytes.end() - 4), "IEND");
 }
 
-TEST(PngWrite, UnwritableFolderFailsWithMessageAndKeepsNothing) {
+TEST(PngWrite, UnwritableFolderFailsWithMessageAndReason) {
   test::TempDir dir;
   uint8_t pixel[4] = {1, 2, 3, 4};
-  testing::internal::CaptureStderr();
   const std::string path = dir.path() + "/missing/a.png";
-  EXPECT_FALSE(write_png(pixel, 1, 1, path));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "error: write_png " + path + "\n");
+  const Status written = write_png(pixel, 1, 1, path);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(written.message(), "error: write_png " + path + "\n");
+  EXPECT_EQ(written.reason(), "cannot create a file beside " + path + ": No such file or directory");
 }
 
 // Writes with one of the encoders into a temporary file; returns its bytes.

@@ -64,7 +64,7 @@ class TexturePackTest : public testing::Test {
   // Packs the table; returns what was printed.
   std::string pack(bool& ok) {
     testing::internal::CaptureStderr();
-    ok = packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev), dir.file("atlas.png"));
+    ok = packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev));
     return testing::internal::GetCapturedStderr();
   }
 
@@ -132,7 +132,6 @@ TEST_F(TexturePackTest, StartSizeFollowsTheLargestCellAndTheArea) {
   EXPECT_EQ(out, message("INFO_0001", 1024, 512) + message("INFO_0002", 0, 0));
   EXPECT_EQ(packer.textureWidth(), 1024);
   EXPECT_EQ(packer.textureHeight(), 512);
-  EXPECT_TRUE(test::fileExists(dir.file("atlas.png")));
 }
 
 TEST_F(TexturePackTest, AreaAboveTheLargestTextureFailsWithoutAttempt) {
@@ -327,16 +326,6 @@ TEST_F(TexturePackTest, BleedMatchesFourPassesOverACopy) {
   }
 }
 
-TEST_F(TexturePackTest, AtlasThatCannotBeWrittenFailsThePacking) {
-  add(10, 10, "a");
-  const std::string path = dir.file("missing") + "/atlas.png";
-  const std::string expected =
-      message("INFO_0001", 512, 512) + message("INFO_0002", 0, 0) + "error: write_png " + path + "\n";
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev), path));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
-}
-
 TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
   VTTexturePack p;
   auto b = bitmap(6, 6, 0, 0, 6, 6);
@@ -346,22 +335,6 @@ TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
     p.Blit(b->image, 0, 0, 6, 6, w - 7, h - 7);
     p.BleedEdges();
   }
-}
-
-TEST_F(TexturePackTest, AtlasFileHoldsTheBledAtlas) {
-  add(30, 20, "a");
-  add(12, 40, "b");
-  bool ok = false;
-  pack(ok);
-  ASSERT_TRUE(ok);
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&image, dir.file("atlas.png").c_str()));
-  image.format = PNG_FORMAT_BGRA;
-  std::vector<uint32_t> decoded(PNG_IMAGE_SIZE(image) / 4);
-  ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
-  EXPECT_EQ(decoded, packer.atlas());
-  EXPECT_EQ(packer.atlas()[static_cast<size_t>(4) * 512 + 3], 0x00102030u);
 }
 
 }  // namespace
