@@ -271,7 +271,7 @@ void linkGroups(std::vector<LayerRecord>& records) {
 }
 
 // Layer info: count, records, channel data. `c` covers exactly the layer info.
-bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& error) {
+bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& doc, std::string& error) {
   int16_t signedCount;
   if (!c.i16(signedCount)) {
     error = "layer info: the layer count is missing";
@@ -305,15 +305,7 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
       }
     }
   }
-  Scratch scratch;
-  Plane color[4];
-  Plane alpha;
-  for (size_t i = 0; i < count; ++i) {
-    if (!decodeRecord(h, base, records[i], infos[i], scratch, color, alpha, error)) {
-      error = "layer record " + std::to_string(i) + " (" + records[i].layerName + "): " + error;
-      return false;
-    }
-  }
+  if (!decodeRecords(h, base, records, infos, threads, error)) return false;
   linkGroups(records);
   doc.layerRecords = std::move(records);
   return true;
@@ -321,7 +313,7 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
 
 }  // namespace
 
-bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& error) {
+bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc, std::string& error) {
   uint32_t length = 0;
   ByteReader section;
   if (!c.u32(length) || !c.sub(length, section)) {
@@ -334,7 +326,7 @@ bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& erro
     error = "layer info: length runs past its section" + section.where();
     return false;
   }
-  if (length > 0) return readLayerInfo(info, h, doc, error);
+  if (length > 0) return readLayerInfo(info, h, threads, doc, error);
   // 16- and 32-bit documents: the layer info is a tagged block after the
   // global layer mask info. Anything that is not a block ends the search.
   if (!section.u32(length) || !section.skip(length)) return true;
@@ -344,7 +336,7 @@ bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& erro
       error = "layer and mask section: block " + block.key + " runs past its section" + section.where();
       return false;
     }
-    if (block.key == "Lr16" || block.key == "Lr32" || block.key == "Layr") return readLayerInfo(block.data, h, doc, error);
+    if (block.key == "Lr16" || block.key == "Lr32" || block.key == "Layr") return readLayerInfo(block.data, h, threads, doc, error);
   }
   return true;
 }

@@ -3,19 +3,19 @@
 #include "psd/reader.h"
 
 #include <algorithm>
-#include <fstream>
 
+#include "platform/platform.h"
 #include "psd/reader_internal.h"
 
 namespace korvex::psd {
 
 using namespace detail;
 
-bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error) {
+bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error, unsigned threads) {
   ByteReader c(data, size, 0);
   Header h;
   Document doc;
-  if (!readPrologue(c, h, error) || !readLayers(c, h, doc, error)) return false;
+  if (!readPrologue(c, h, error) || !readLayers(c, h, threads, doc, error)) return false;
   doc.width = h.width;
   doc.height = h.height;
   doc.depth = static_cast<int16_t>(h.depth);
@@ -25,23 +25,8 @@ bool parseDocument(const uint8_t* data, size_t size, Document& document, std::st
 }
 
 bool loadDocument(const std::string& path, Document& document, std::string& error) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  const std::streamoff size = in.tellg();
-  if (size < 0) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return parseDocument(bytes.data(), bytes.size(), document, error);
+  platform::FileBytes bytes;
+  return bytes.open(path, error) && parseDocument(bytes.data(), bytes.size(), document, error);
 }
 
 bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error) {
@@ -67,9 +52,7 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
     error = "merged image: " + std::to_string(c.remaining()) + " bytes cannot hold the canvas";
     return false;
   }
-  Plane color[4];
-  Plane alpha;
-  Scratch s;
+  RowSource s;
   // Raw and RLE store the channels one after another (RLE with the row
   // counts of every channel first); ZIP compresses them all in one stream.
   std::vector<uint8_t> all(count * static_cast<size_t>(colorCount));
@@ -114,13 +97,10 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
     error = "merged image: " + error;
     return false;
   }
-  for (int ch = 0; ch < colorCount; ++ch) {
-    color[ch].values.assign(all.begin() + static_cast<std::ptrdiff_t>(count * static_cast<size_t>(ch)),
-                            all.begin() + static_cast<std::ptrdiff_t>(count * static_cast<size_t>(ch + 1)));
-    color[ch].present = true;
-  }
+  const uint8_t* color[4] = {};
+  for (int ch = 0; ch < colorCount; ++ch) color[ch] = all.data() + count * static_cast<size_t>(ch);
   pixels.resize(count);
-  combine(h, color, alpha, count, pixels.data());
+  combine(h, color, nullptr, count, pixels.data());
   return true;
 }
 
