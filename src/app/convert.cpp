@@ -64,7 +64,7 @@ bool ConvertToVT::readSettingsFiles() {
 
 void ConvertToVT::setInputPath(const std::string& path) {
   inputPath = path;
-  isPsdInput = path.size() > 3 && path.find(".psd") != std::string::npos;
+  isPsdInput = path.size() > 3 && (path.find(".psd") != std::string::npos || path.find(".psb") != std::string::npos);
 
   size_t slash = lastPathSeparator(path);
   size_t nameStart = slash == std::string::npos ? 0 : slash + 1;

@@ -129,14 +129,14 @@ size_t rowBytesOf(int width, int depth) {
 }
 
 bool RowSource::start(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                      bool linear, std::string& error) {
+                      bool linear, bool large, std::string& error) {
   data_ = data;
   size_ = size;
   compression_ = compression;
   width_ = width;
-  rows_ = rows;
   depth_ = depth;
   linear_ = linear;
+  large_ = large;
   row_ = 0;
   rowBytes_ = rowBytesOf(width, depth);
   const size_t total = rowBytes_ * static_cast<size_t>(rows);
@@ -148,7 +148,7 @@ bool RowSource::start(const uint8_t* data, size_t size, int compression, int wid
       }
       return true;
     case 1: {
-      const size_t countBytes = 2 * static_cast<size_t>(rows);
+      const size_t countBytes = (large ? 4 : 2) * static_cast<size_t>(rows);
       if (size < countBytes) {
         error = "RLE row counts run past the data";
         return false;
@@ -203,7 +203,10 @@ bool RowSource::next(uint8_t* out, std::string& error) {
       samplesTo8(data_ + rowBytes_ * static_cast<size_t>(y), width_, depth_, linear_, out);
       return true;
     case 1: {
-      const size_t count = static_cast<size_t>(data_[2 * y] << 8 | data_[2 * y + 1]);
+      const uint8_t* field = data_ + (large_ ? 4 : 2) * static_cast<size_t>(y);
+      const size_t count = large_ ? static_cast<size_t>(field[0]) << 24 | static_cast<size_t>(field[1]) << 16 |
+                                        static_cast<size_t>(field[2]) << 8 | field[3]
+                                  : static_cast<size_t>(field[0] << 8 | field[1]);
       if (count > size_ - pos_) {
         error = "RLE row " + std::to_string(y) + " runs past the data";
         return false;
@@ -228,8 +231,8 @@ bool RowSource::next(uint8_t* out, std::string& error) {
 }
 
 bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                   bool linear, uint8_t* out, RowSource& source, std::string& error) {
-  if (!source.start(data, size, compression, width, rows, depth, linear, error)) return false;
+                   bool linear, bool large, uint8_t* out, RowSource& source, std::string& error) {
+  if (!source.start(data, size, compression, width, rows, depth, linear, large, error)) return false;
   for (int y = 0; y < rows; ++y)
     if (!source.next(out + static_cast<size_t>(width) * static_cast<size_t>(y), error)) return false;
   return true;
@@ -323,11 +326,12 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
     bool ok;
     if (isMask) {
       r.mask.data.resize(n);
-      ok = decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, true, r.mask.data.data(), s.mask, why);
+      ok = decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, true, h.large, r.mask.data.data(),
+                         s.mask, why);
     } else {
       // Colour and transparency are decoded row by row below, straight
       // into the layer's pixels.
-      ok = s.sources[slot].start(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, why);
+      ok = s.sources[slot].start(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, h.large, why);
       sources[slot] = &s.sources[slot];
     }
     if (!ok) {

@@ -32,9 +32,9 @@ bool loadDocument(const std::string& path, Document& document, std::string& erro
 bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error) {
   ByteReader c(data, size, 0);
   Header h;
-  uint32_t length = 0;
+  uint64_t length = 0;
   if (!readPrologue(c, h, error)) return false;
-  if (!c.u32(length) || !c.skip(length)) {
+  if (!readLength(c, h.large, length) || !c.skip(length)) {
     error = "layer and mask section runs past the end of the file";
     return false;
   }
@@ -57,7 +57,9 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
   // counts of every channel first); ZIP compresses them all in one stream.
   std::vector<uint8_t> all(count * static_cast<size_t>(colorCount));
   if (compression == 1) {
-    const size_t countBytes = 2 * static_cast<size_t>(h.height) * static_cast<size_t>(h.channels);
+    const size_t countSize = h.large ? 4 : 2;
+    const size_t channelCounts = countSize * static_cast<size_t>(h.height);
+    const size_t countBytes = channelCounts * static_cast<size_t>(h.channels);
     if (!c.has(countBytes)) {
       error = "merged image: row counts run past the end of the file";
       return false;
@@ -66,17 +68,27 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
     size_t pos = countBytes;
     for (int ch = 0; ch < colorCount; ++ch) {
       // Rebuild this channel's counts + rows as one RLE block.
-      std::vector<uint8_t> block(counts + 2 * static_cast<size_t>(h.height) * static_cast<size_t>(ch),
-                                 counts + 2 * static_cast<size_t>(h.height) * static_cast<size_t>(ch + 1));
+      std::vector<uint8_t> block(counts + channelCounts * static_cast<size_t>(ch),
+                                 counts + channelCounts * static_cast<size_t>(ch + 1));
       size_t bytes = 0;
-      for (int y = 0; y < h.height; ++y) bytes += static_cast<size_t>(block[2 * y] << 8 | block[2 * y + 1]);
+      ByteReader field(block.data(), block.size());
+      for (int y = 0; y < h.height; ++y) {
+        uint32_t rowCount = 0;
+        uint16_t narrow = 0;
+        if (h.large) {
+          field.u32(rowCount);
+        } else if (field.u16(narrow)) {
+          rowCount = narrow;
+        }
+        bytes += rowCount;
+      }
       if (bytes > c.remaining() - std::min(c.remaining(), pos)) {
         error = "merged image: channel " + std::to_string(ch) + " runs past the end of the file";
         return false;
       }
       block.insert(block.end(), c.here() + pos, c.here() + pos + bytes);
       pos += bytes;
-      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth, false,
+      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth, false, h.large,
                          all.data() + count * static_cast<size_t>(ch), s, error)) {
         error = "merged image: " + error;
         return false;
@@ -89,11 +101,11 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
         error = "merged image: data ends early";
         return false;
       }
-      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth, false,
+      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth, false, h.large,
                     all.data() + count * static_cast<size_t>(ch), s, error);
     }
   } else if (!decodeSamples(c.here(), c.remaining(), compression, h.width, h.height * colorCount, h.depth, false,
-                            all.data(), s, error)) {
+                            h.large, all.data(), s, error)) {
     error = "merged image: " + error;
     return false;
   }

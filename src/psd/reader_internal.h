@@ -25,8 +25,23 @@ struct Header {
   int depth = 8;
   int colorMode = 3;
   int channels = 3;
+  bool large = false;  // version 2 (PSB): wider length fields
   std::vector<uint8_t> palette;  // 768 bytes: 256 reds, 256 greens, 256 blues
 };
+
+// A length field: 4 bytes, or 8 in a large document. A length beyond the
+// address space reads as SIZE_MAX, which no section can hold.
+inline bool readLength(ByteReader& c, bool large, uint64_t& v) {
+  if (large) {
+    if (!c.u64(v)) return false;
+  } else {
+    uint32_t v32;
+    if (!c.u32(v32)) return false;
+    v = v32;
+  }
+  if (static_cast<uint64_t>(static_cast<size_t>(v)) != v) v = SIZE_MAX;
+  return true;
+}
 
 // The colour channels a mode needs.
 int colorChannels(int mode);
@@ -44,7 +59,7 @@ bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc,
 
 struct ChannelInfo {
   int16_t id = 0;
-  uint32_t length = 0;
+  uint64_t length = 0;
   size_t offset = 0;  // of the compression field, within the layer info
 };
 
@@ -56,23 +71,23 @@ struct RecordInfo {
 size_t rowBytesOf(int width, int depth);
 
 // One channel's rows, decoded one at a time into 8-bit values. RLE data
-// starts with the 2-byte byte counts of every row; ZIP data is inflated
-// whole by start().
+// starts with the byte counts of every row (2 bytes each, 4 in a large
+// document); ZIP data is inflated whole by start().
 class RowSource {
  public:
   // Checks that `size` bytes at `data` (compression field already read)
   // can hold `rows` rows of `width` samples at `depth` bits. `linear` marks
   // transparency and masks, which are not gamma-encoded.
   bool start(const uint8_t* data, size_t size, int compression, int width, int rows, int depth, bool linear,
-             std::string& error);
+             bool large, std::string& error);
   // Decodes the next row into `out` (`width` values); at most `rows` calls.
   bool next(uint8_t* out, std::string& error);
 
  private:
   const uint8_t* data_ = nullptr;
   size_t size_ = 0, pos_ = 0, rowBytes_ = 0;
-  int compression_ = 0, width_ = 0, rows_ = 0, depth_ = 8, row_ = 0;
-  bool linear_ = false;
+  int compression_ = 0, width_ = 0, depth_ = 8, row_ = 0;
+  bool linear_ = false, large_ = false;
   std::vector<uint8_t> bytes_;  // one row (RLE) or the whole channel (ZIP)
   std::vector<uint8_t> tmp_;
 };
@@ -87,7 +102,7 @@ struct Scratch {
 // Decodes `rows` rows of `width` samples (`channels` planes stacked one
 // after another) from `data` into 8-bit values at `out`.
 bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                   bool linear, uint8_t* out, RowSource& source, std::string& error);
+                   bool linear, bool large, uint8_t* out, RowSource& source, std::string& error);
 
 // Combines colour channels (colorChannels(mode) pointers) and transparency
 // into 0xAARRGGBB. A null colour channel reads as 0, a null alpha as 255.

@@ -33,7 +33,7 @@ Loaded load(const std::string& name) {
   return l;
 }
 
-// Every file psd-tools opens, except the PSB (version 2) ones.
+// Every PSD file psd-tools opens (the PSB ones: psb_test.cpp).
 TEST(Samples, EveryFilePsdToolsOpensLoads) {
   const char* const kFiles[] = {
       "PhotoshopAPI/Compression/Compression_RAW_8bit.psd",
@@ -108,8 +108,6 @@ TEST(Samples, DamagedAndUnsupportedFilesAreRefused) {
       {"webtoon-psd/errors/layer-channel-compression-invalid.psd", "compression 4"},
       {"webtoon-psd/errors/layer-section-divider-invalid.psd", "section divider"},
       {"chinedufn-psd/luni.psd", "ZIP"},
-      {"PhotoshopAPI/Compression/Compression_ZipPrediction_32bit.psb", "version 2"},
-      {"ag-psd/read/psb/src.psb", "version 2"},
   };
   for (const auto& f : kFiles) {
     Loaded l = load(f.name);
@@ -218,6 +216,8 @@ TEST(Samples, CompositeMatchesTheMergedImage) {
       "psd-tools/layers/shape-layer.psd",
       "psd-tools/opacity-fill.psd",
       "psd-tools/transparentbg-gimp.psd",
+      "ag-psd/read/psb/src.psb",
+      "PhotoshopAPI/Compression/Compression_ZipPrediction_32bit.psb",
   };
   for (const char* name : kFiles) {
     Loaded l = load(name);
