@@ -48,7 +48,7 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
     printLine("warning: " + inputPath +
               (isPsdInput ? " has no visible top-level layer or group" : " lists no PNG") +
               ", so the conversion yields no cell; the atlas and the documents will be empty");
-  if (!validateCellNames(cellTable.cellNames)) return false;
+  if (!report(validateCellNames(cellTable.cellNames))) return false;
   assignPriorities();
   deriveOutputPaths();
   detectExistingOutputs();
