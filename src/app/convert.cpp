@@ -97,19 +97,19 @@ bool ConvertToVT::readSettingsFiles() {
   // the input path; the derived name is already in the console encoding.
   const std::string derivedName = std::move(settings.outputname);
   settings.outputname.clear();
-  if (settings.readJsonSettings(settingsBasePath + ".json")) {
+  const Status json = settings.readJsonSettings(settingsBasePath + ".json");
+  if (json) {
     // The file's texts are UTF-8; paths and names live in the console encoding.
     settings.outputpath = utf8ToConsole(settings.outputpath);
     settings.outputname = settings.outputname.empty() ? derivedName : utf8ToConsole(settings.outputname);
     return true;
   }
   settings.outputname = derivedName;
+  report(json);
   printMessage("ERROT_0010");
-  if (settings.readTextSettings(settingsBasePath)) return true;
-  // The text reader fails only when the file cannot be opened; say why.
-  const Status why = platform::checkRegularFile(settingsBasePath);
-  report(Status::failure(Status::Code::kSystem, formatMessage("ERROT_0011") + "\n", why.reason()));
-  return false;
+  // The text reader fails only when the file cannot be opened.
+  const Status text = settings.readTextSettings(settingsBasePath);
+  return text || report(text.withMessage(formatMessage("ERROT_0011") + "\n"));
 }
 
 void ConvertToVT::setInputPath(const std::string& path) {
@@ -179,7 +179,7 @@ void ConvertToVT::detectExistingOutputs() {
 
 bool ConvertToVT::writeDocuments(platform::OutputSet& outputs) {
   VTOptionReader reader;
-  if (!reader.loadEditorOptions()) return false;  // no Documents folder: stop silently
+  if (!reader.loadEditorOptions(printLine)) return false;  // no Documents folder: stop silently
   // When a document cannot be made or written the conversion fails and no
   // later success is reported.
   if (!report(writeCellMap(cellMapPath, settings, cellTable, texturePack, prev, reader, outputs, printLine)))
