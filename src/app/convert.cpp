@@ -131,20 +131,7 @@ void ConvertToVT::setInputPath(const std::string& path) {
 
 bool ConvertToVT::extractCells() {
   if (!isPsdInput) return report(readImageInfoFile(inputPath, inputDir, cellTable, printLine));
-  const std::string loadFailed = formatMessage("ERROR_0003", inputPath.c_str()) + "\n";
-  // The reader is only given a regular file: a folder is no document, and
-  // a pipe would never end.
-  Status regular = platform::checkRegularFile(inputPath);
-  if (!regular) return report(regular.withMessage(loadFailed));
-  std::string reason;
-  switch (extractPsdCells(inputPath, cellTable, &reason)) {
-    case ExtractStatus::kOk: return true;
-    case ExtractStatus::kLoadFailed:
-      return report(Status::failure(Status::Code::kInvalid, loadFailed, inputPath + ": " + reason));
-    case ExtractStatus::kTooManyCells:
-    case ExtractStatus::kCompositeFailed: return false;  // the walk printed its message
-  }
-  return false;
+  return report(extractPsdCells(inputPath, cellTable, printLine));
 }
 
 void ConvertToVT::assignPriorities() {
