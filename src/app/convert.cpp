@@ -58,8 +58,10 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
   if (documentsFolder().empty()) return false;
   // The cells of an earlier cell map that the document no longer has keep
   // their place in the atlas as empty placeholders.
-  if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev)) return false;
-  if (!texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev))) return false;
+  if (settings.is_oldPivotUse && !report(ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev, printLine)))
+    return false;
+  if (!report(texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev), printLine)))
+    return false;
   // The atlas and the documents are put in place together, once all of
   // them are written; a failure leaves every earlier output as it was.
   platform::OutputSet outputs;
