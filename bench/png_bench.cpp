@@ -85,7 +85,7 @@ int main() {
   korvex::VTTexturePack pack;
   korvex::test::TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  if (!pack.PackCells(korvex::packSettingsOf(settings), table, {})) return 1;
+  if (!pack.PackCells(korvex::packSettingsOf(settings), table, {}, [](const std::string&) {})) return 1;
   std::printf("PackCells (trim, place, copy, bleed): %.2f s, atlas %d x %d\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
               pack.textureWidth(), pack.textureHeight());

@@ -69,9 +69,9 @@ long peakResidentKiB() {
 int walk(const std::string& path, bool fullCanvas) {
   const auto start = std::chrono::steady_clock::now();
   korvex::CellTable table;
-  const korvex::ExtractStatus status = korvex::extractPsdCells(path, table);
-  if (status != korvex::ExtractStatus::kOk) {
-    std::fprintf(stderr, "extraction failed\n");
+  const korvex::Status status = korvex::extractPsdCells(path, table, [](const std::string&) {});
+  if (!status) {
+    std::fprintf(stderr, "extraction failed: %s\n", status.reason().c_str());
     return 1;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -51,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   korvex::readImageInfoFile(scratch.file, scratch.dir, table, [](const std::string&) {});
 
   korvex::PrevCellMap prev;
-  korvex::ImportPrevCellMap(scratch.file, {"a"}, prev);
+  korvex::ImportPrevCellMap(scratch.file, {"a"}, prev, [](const std::string&) {});
   return 0;
 }

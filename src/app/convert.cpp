@@ -48,7 +48,7 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
     printLine("warning: " + inputPath +
               (isPsdInput ? " has no visible top-level layer or group" : " lists no PNG") +
               ", so the conversion yields no cell; the atlas and the documents will be empty");
-  if (!validateCellNames(cellTable.cellNames)) return false;
+  if (!report(validateCellNames(cellTable.cellNames))) return false;
   assignPriorities();
   deriveOutputPaths();
   detectExistingOutputs();
@@ -58,8 +58,10 @@ bool ConvertToVT::runConversion(int argc, const char* const argv[]) {
   if (documentsFolder().empty()) return false;
   // The cells of an earlier cell map that the document no longer has keep
   // their place in the atlas as empty placeholders.
-  if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev)) return false;
-  if (!texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev))) return false;
+  if (settings.is_oldPivotUse && !report(ImportPrevCellMap(cellMapPath, cellTable.cellNames, prev, printLine)))
+    return false;
+  if (!report(texturePack.PackCells(packSettingsOf(settings), cellTable, placeholderNames(prev), printLine)))
+    return false;
   // The atlas and the documents are put in place together, once all of
   // them are written; a failure leaves every earlier output as it was.
   platform::OutputSet outputs;
@@ -97,19 +99,19 @@ bool ConvertToVT::readSettingsFiles() {
   // the input path; the derived name is already in the console encoding.
   const std::string derivedName = std::move(settings.outputname);
   settings.outputname.clear();
-  if (settings.readJsonSettings(settingsBasePath + ".json")) {
+  const Status json = settings.readJsonSettings(settingsBasePath + ".json");
+  if (json) {
     // The file's texts are UTF-8; paths and names live in the console encoding.
     settings.outputpath = utf8ToConsole(settings.outputpath);
     settings.outputname = settings.outputname.empty() ? derivedName : utf8ToConsole(settings.outputname);
     return true;
   }
   settings.outputname = derivedName;
+  report(json);
   printMessage("ERROT_0010");
-  if (settings.readTextSettings(settingsBasePath)) return true;
-  // The text reader fails only when the file cannot be opened; say why.
-  const Status why = platform::checkRegularFile(settingsBasePath);
-  report(Status::failure(Status::Code::kSystem, formatMessage("ERROT_0011") + "\n", why.reason()));
-  return false;
+  // The text reader fails only when the file cannot be opened.
+  const Status text = settings.readTextSettings(settingsBasePath);
+  return text || report(text.withMessage(formatMessage("ERROT_0011") + "\n"));
 }
 
 void ConvertToVT::setInputPath(const std::string& path) {
@@ -131,20 +133,7 @@ void ConvertToVT::setInputPath(const std::string& path) {
 
 bool ConvertToVT::extractCells() {
   if (!isPsdInput) return report(readImageInfoFile(inputPath, inputDir, cellTable, printLine));
-  const std::string loadFailed = formatMessage("ERROR_0003", inputPath.c_str()) + "\n";
-  // The reader is only given a regular file: a folder is no document, and
-  // a pipe would never end.
-  Status regular = platform::checkRegularFile(inputPath);
-  if (!regular) return report(regular.withMessage(loadFailed));
-  std::string reason;
-  switch (extractPsdCells(inputPath, cellTable, &reason)) {
-    case ExtractStatus::kOk: return true;
-    case ExtractStatus::kLoadFailed:
-      return report(Status::failure(Status::Code::kInvalid, loadFailed, inputPath + ": " + reason));
-    case ExtractStatus::kTooManyCells:
-    case ExtractStatus::kCompositeFailed: return false;  // the walk printed its message
-  }
-  return false;
+  return report(extractPsdCells(inputPath, cellTable, printLine));
 }
 
 void ConvertToVT::assignPriorities() {
@@ -179,7 +168,7 @@ void ConvertToVT::detectExistingOutputs() {
 
 bool ConvertToVT::writeDocuments(platform::OutputSet& outputs) {
   VTOptionReader reader;
-  if (!reader.loadEditorOptions()) return false;  // no Documents folder: stop silently
+  if (!reader.loadEditorOptions(printLine)) return false;  // no Documents folder: stop silently
   // When a document cannot be made or written the conversion fails and no
   // later success is reported.
   if (!report(writeCellMap(cellMapPath, settings, cellTable, texturePack, prev, reader, outputs, printLine)))

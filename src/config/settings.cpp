@@ -4,7 +4,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 // Numbers are read with "." whatever the user's locale.
 #define PICOJSON_USE_LOCALE 0
@@ -12,7 +11,6 @@
 
 #include "platform/platform.h"
 #include "text/encoding.h"
-#include "text/messages.h"
 #include "text/numbers.h"
 
 namespace korvex {
@@ -20,20 +18,17 @@ namespace {
 
 // Settings files are a few hundred bytes; anything beyond this is no
 // settings file and is not read further.
-constexpr std::streamsize kMaxSettingsFileBytes = 1 << 20;
+constexpr size_t kMaxSettingsFileBytes = size_t{1} << 20;
 
-// Reads at most kMaxSettingsFileBytes of the file at `path`; false when it
-// cannot be opened (a folder counts as missing). `truncated` tells whether
-// more was there.
-bool readFileHead(const std::string& path, std::string& bytes, bool& truncated) {
-  if (!platform::isRegularFile(path)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(static_cast<size_t>(kMaxSettingsFileBytes), '\0');
-  in.read(bytes.data(), kMaxSettingsFileBytes);
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  truncated = in.gcount() == kMaxSettingsFileBytes && in.peek() != std::char_traits<char>::eof();
-  return true;
+// Reads at most kMaxSettingsFileBytes of the file at `path`; a failure, with
+// the system's reason, when it is no regular file or cannot be read.
+// `truncated` tells whether more was there.
+Status readFileHead(const std::string& path, std::string& bytes, bool& truncated) {
+  Status status = platform::readFileStart(path, kMaxSettingsFileBytes + 1, bytes);
+  if (!status) return status;
+  truncated = bytes.size() > kMaxSettingsFileBytes;
+  if (truncated) bytes.resize(kMaxSettingsFileBytes);
+  return status;
 }
 
 // How a setting is written and stored.
@@ -237,13 +232,13 @@ bool parseOptions(ConversionSettings& settings, int argc, const char* const argv
 //   {"texture_width": 1024, "is_vtaeoutput": true, "sortmode": "RECTMAX",
 //    "outputpath": "out/", "outputname": "hero", ...}
 // Numbers are truncated to int32; every key must be present with its type.
-bool ConversionSettings::readJsonSettings(const std::string& path) {
+Status ConversionSettings::readJsonSettings(const std::string& path) {
   const std::string file = withForwardSlashes(path);
 
+  // The message says what and where; the text settings file is tried next.
   auto fail = [&](std::string reason) {
     errorText = std::move(reason);
-    printLine(errorText + file);
-    return false;
+    return Status::failure(Status::Code::kInvalid, errorText + file + "\n", "");
   };
 
   std::string text;
@@ -276,7 +271,7 @@ bool ConversionSettings::readJsonSettings(const std::string& path) {
       default: storeText(*this, setting, value.get<std::string>()); break;
     }
   }
-  return true;
+  return Status::ok();
 }
 
 // The text settings file: the output folder on the first line (at most 255
@@ -287,10 +282,11 @@ bool ConversionSettings::readJsonSettings(const std::string& path) {
 //   canvas-size inner-padding outputname
 // A flag is set only by its exact word; a missing number reads as 0; a
 // missing name leaves outputname as it was.
-bool ConversionSettings::readTextSettings(const std::string& path) {
+Status ConversionSettings::readTextSettings(const std::string& path) {
   std::string text;
   bool truncated = false;
-  if (!readFileHead(path, text, truncated)) return false;
+  Status read = readFileHead(path, text, truncated);
+  if (!read) return read;
 
   constexpr size_t kMaxFirstLine = 255;
   std::string firstLine;
@@ -324,7 +320,7 @@ bool ConversionSettings::readTextSettings(const std::string& path) {
       storeText(*this, setting, value);
     }
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace korvex

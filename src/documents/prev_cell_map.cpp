@@ -33,8 +33,8 @@
 
 #include "config/user_folder.h"
 #include "image/cell_image.h"
+#include "platform/platform.h"
 #include "text/encoding.h"
-#include "text/messages.h"
 #include "text/numbers.h"
 
 namespace korvex {
@@ -161,11 +161,19 @@ bool samePos(const PackedCell& a, const PackedCell& b) {
 
 }  // namespace
 
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
-                       PrevCellMap& prev) {
+Status ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
+                         PrevCellMap& prev, const LineSink& lines) {
   prev = PrevCellMap();
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!loadXmlFile(document, cellMapPath)) return true;
+  if (!loadXmlFile(document, cellMapPath)) {
+    // No earlier map is the usual first run; one that cannot be read is
+    // worth a word, as its pivots and meshes are lost.
+    if (platform::isRegularFile(cellMapPath))
+      lines("warning: the previous cell map " + cellMapPath + " could not be read (" + document.ErrorName() +
+            (document.ErrorLineNum() > 0 ? " at line " + std::to_string(document.ErrorLineNum()) : "") +
+            "); no pivot or mesh is carried over");
+    return Status::ok();
+  }
 
   PrevCellMap map;
   map.hasPrevCellMap = true;
@@ -174,9 +182,15 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
   for (const tinyxml2::XMLElement* cell = cells ? cells->FirstChildElement("cell") : nullptr;
        cell && map.prevCellCount < kMaxCells; cell = cell->NextSiblingElement("cell")) {
     if (!readCell(*cell, map)) {
-      printLine("error: the previous cell map " + cellMapPath + " has a cell without a valid size (" +
-                utf8ToConsole(childText(*cell, "name")) + "); its meshes cannot be carried over");
-      return false;
+      const tinyxml2::XMLElement* size = cell->FirstChildElement("size");
+      const std::string found = size ? "the size \"" + utf8ToConsole(childText(*cell, "size")) +
+                                           "\" is not two whole numbers"
+                                     : "there is no size";
+      return Status::failure(Status::Code::kInvalid,
+                             "error: the previous cell map " + cellMapPath + " has a cell without a valid size (" +
+                                 utf8ToConsole(childText(*cell, "name")) + "); its meshes cannot be carried over\n",
+                             cellMapPath + ": in the cell at line " + std::to_string(cell->GetLineNum()) + ", " +
+                                 found);
     }
   }
 
@@ -213,7 +227,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::st
   }
 
   prev = std::move(map);
-  return true;
+  return Status::ok();
 }
 
 std::vector<std::string> placeholderNames(const PrevCellMap& prev) {

@@ -1,6 +1,7 @@
 #include "pack/texture_pack.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "pack/fill_algorithm.h"
 #include "text/messages.h"
@@ -23,27 +24,37 @@ int32_t fitIndex(int64_t v) {
   return 0;
 }
 
-bool checkSetting(const char* name, int32_t value) {
-  if (value < 0) {
-    printLine(std::string("error: ") + name + " must not be negative (" + std::to_string(value) + ")");
-    return false;
-  }
-  if (value > kMaxSetting) {
-    printLine(std::string("error: ") + name + " must not exceed " + std::to_string(kMaxSetting) +
-              " (" + std::to_string(value) + ")");
-    return false;
-  }
-  return true;
+Status checkSetting(const char* name, int32_t value) {
+  if (value < 0)
+    return Status::failure(Status::Code::kInvalid,
+                           std::string("error: ") + name + " must not be negative (" + std::to_string(value) + ")\n",
+                           "");
+  if (value > kMaxSetting)
+    return Status::failure(Status::Code::kLimit,
+                           std::string("error: ") + name + " must not exceed " + std::to_string(kMaxSetting) +
+                               " (" + std::to_string(value) + ")\n",
+                           "");
+  return Status::ok();
 }
 
-bool checkSettings(const PackSettings& s) {
-  return checkSetting("texture_width", s.textureWidth) &&
-         checkSetting("texture_height", s.textureHeight) &&
-         checkSetting("texture_padding_shape", s.spacing) &&
-         checkSetting("pack_padding", s.packUnit) &&
-         checkSetting("padding_border", s.border) &&
-         checkSetting("inner_padding", s.innerPadding);
+Status checkSettings(const PackSettings& s) {
+  const std::pair<const char*, int32_t> settings[] = {
+      {"texture_width", s.textureWidth}, {"texture_height", s.textureHeight},
+      {"texture_padding_shape", s.spacing}, {"pack_padding", s.packUnit},
+      {"padding_border", s.border}, {"inner_padding", s.innerPadding}};
+  for (const auto& setting : settings) {
+    Status status = checkSetting(setting.first, setting.second);
+    if (!status) return status;
+  }
+  return Status::ok();
 }
+
+// A packing failure: its catalogue lines are the message.
+Status packingFailure(std::string message) {
+  return Status::failure(Status::Code::kLimit, std::move(message), "");
+}
+
+std::string messageLine(const char* label) { return formatMessage(label) + "\n"; }
 
 // The orders of Pack, the values of the sortmode setting.
 enum SortOrder : int32_t { kByName = 0, kByArea = 1, kByWidth = 2, kByHeight = 3 };
@@ -69,9 +80,10 @@ CellKind kindOf(const std::string& name) {
 
 }  // namespace
 
-bool VTTexturePack::PackCells(const PackSettings& settings, const CellTable& table,
-                              const std::vector<std::string>& placeholderNames) {
-  if (!checkSettings(settings)) return false;
+Status VTTexturePack::PackCells(const PackSettings& settings, const CellTable& table,
+                                const std::vector<std::string>& placeholderNames, const LineSink& lines) {
+  Status valid = checkSettings(settings);
+  if (!valid) return valid;
   cells.clear();
   Configure(settings);
   for (int32_t i = 0; i < table.cellCount(); ++i) {
@@ -79,7 +91,7 @@ bool VTTexturePack::PackCells(const PackSettings& settings, const CellTable& tab
     AddCell(table.cells[static_cast<size_t>(i)].get(), name, kindOf(name));
   }
   for (const std::string& name : placeholderNames) AddCell(&placeholderImage(), name, kPlaceholderCell);
-  return PackTexture();
+  return PackTexture(lines);
 }
 
 void VTTexturePack::Configure(const PackSettings& settings) {
@@ -281,7 +293,7 @@ int32_t VTTexturePack::side(int32_t given, int32_t step) const {
   return given > 0 ? given : kTextureSizes[step];
 }
 
-bool VTTexturePack::chooseStartSize(LadderSteps& steps) {
+Status VTTexturePack::chooseStartSize(LadderSteps& steps, const LineSink& lines) {
   int32_t maxW = 0, maxH = 0;
   int64_t area = 0;
   for (const PackedCell& c : cells) {
@@ -297,43 +309,32 @@ bool VTTexturePack::chooseStartSize(LadderSteps& steps) {
     steps.height = fitIndex(maxH);
     while (int64_t{kTextureSizes[steps.width]} * kTextureSizes[steps.height] < area) {
       int32_t& lower = steps.width < steps.height ? steps.height : steps.width;
-      if (lower == 0) {
-        printMessage("ERROR_0006");
-        return false;
-      }
+      if (lower == 0) return packingFailure(messageLine("ERROR_0006"));
       --lower;
     }
   } else {
-    bool tooWide = false;
-    if (givenW > 0 && givenW < maxW) {
-      printMessage("ERROR_0007");
-      tooWide = true;
-    }
-    if (givenH > 0 && givenH < maxH) {
-      printMessage("ERROR_0008");
-      return false;
-    }
-    if (tooWide) return false;
+    // Both sides are checked; the message names each one that is too small.
+    std::string tooSmall;
+    if (givenW > 0 && givenW < maxW) tooSmall += messageLine("ERROR_0007");
+    if (givenH > 0 && givenH < maxH) tooSmall += messageLine("ERROR_0008");
+    if (!tooSmall.empty()) return packingFailure(std::move(tooSmall));
     // Both sides given: the atlas keeps the size it was configured with.
-    if (givenW > 0 && givenH > 0) return true;
+    if (givenW > 0 && givenH > 0) return Status::ok();
     // One side given: the other starts at 512 and doubles until the two
     // together hold the cells' area.
     int32_t& step = givenW == 0 ? steps.width : steps.height;
     const int64_t given = givenW == 0 ? givenH : givenW;
     for (step = 4; given * kTextureSizes[step] < area; --step) {
-      if (step == 0) {
-        printMessage("ERROR_0006");
-        return false;
-      }
+      if (step == 0) return packingFailure(messageLine("ERROR_0006"));
     }
   }
   const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
-  printMessage("INFO_0001", w, h);
+  lines(formatMessage("INFO_0001", w, h));
   SetTextureSize(w, h);
-  return true;
+  return Status::ok();
 }
 
-bool VTTexturePack::grow(LadderSteps& steps) {
+Status VTTexturePack::grow(LadderSteps& steps, const LineSink& lines) {
   const int32_t givenW = settings_.textureWidth, givenH = settings_.textureHeight;
   bool grown = false;  // both sides given: nothing can grow
   if ((givenW > 0) != (givenH > 0)) {
@@ -344,27 +345,26 @@ bool VTTexturePack::grow(LadderSteps& steps) {
     grown = steps.width > 0 || steps.height > 0;
     if (grown) --(steps.width < steps.height ? steps.height : steps.width);
   }
-  if (!grown) {
-    printMessage("ERROT_0009");
-    return false;
-  }
+  if (!grown) return packingFailure(messageLine("ERROT_0009"));
   const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
   SetTextureSize(w, h);
-  printMessage("INFO_0001", w, h);
-  return true;
+  lines(formatMessage("INFO_0001", w, h));
+  return Status::ok();
 }
 
-bool VTTexturePack::PackTexture() {
+Status VTTexturePack::PackTexture(const LineSink& lines) {
   LadderSteps steps;
-  if (!chooseStartSize(steps)) return false;
+  Status status = chooseStartSize(steps, lines);
+  if (!status) return status;
   while (!Pack(settings_.sortMode)) {
-    printMessage("ERROR_0006");
-    if (!grow(steps)) return false;
+    lines(formatMessage("ERROR_0006"));
+    status = grow(steps, lines);
+    if (!status) return status;
   }
-  printMessage("INFO_0002");
+  lines(formatMessage("INFO_0002"));
 
   BleedEdges();
-  return true;
+  return Status::ok();
 }
 
 }  // namespace korvex

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/cell_image.h"
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -66,11 +67,12 @@ class VTTexturePack {
 
   // Packs every cell of `table`, then an empty 16 x 16 placeholder under
   // each of `placeholderNames` (cells only an earlier cell map has), into the
-  // atlas, which the caller then writes. Prints the packing messages; false
-  // when a setting is out of range or packing fails. Afterwards `cells`
-  // holds every record with its final atlas rectangle.
-  bool PackCells(const PackSettings& settings, const CellTable& table,
-                 const std::vector<std::string>& placeholderNames);
+  // atlas, which the caller then writes. The packing progress lines (sizes
+  // tried, cells that did not fit) go to `lines` as they happen; a setting
+  // out of range or a failed packing comes back with its message.
+  // Afterwards `cells` holds every record with its final atlas rectangle.
+  Status PackCells(const PackSettings& settings, const CellTable& table,
+                   const std::vector<std::string>& placeholderNames, const LineSink& lines);
 
   // Keeps the settings for the cells added next and for PackTexture; the
   // atlas takes the given size.
@@ -82,8 +84,9 @@ class VTTexturePack {
   void SetTextureSize(int32_t width, int32_t height);
   // Chooses the texture size, places and copies the cells, growing the
   // texture until they fit, and bleeds the edges; the atlas is then ready to
-  // be written. Prints the packing messages; false when the cells do not fit.
-  bool PackTexture();
+  // be written. Progress lines go to `lines`; a failure (the cells do not
+  // fit) comes back with its message.
+  Status PackTexture(const LineSink& lines);
   // One placement attempt at the current texture size: sorts the cells by
   // `sortMode` (stable), places them bottom-left first and copies them into
   // the atlas. False when a cell found no place or reaches past the texture.
@@ -115,12 +118,12 @@ class VTTexturePack {
   struct LadderSteps {
     int32_t width = 0, height = 0;
   };
-  // The texture size before the first attempt; false (its message printed)
-  // when the cells cannot fit.
-  bool chooseStartSize(LadderSteps& steps);
-  // The next larger texture after a failed attempt; false (its message
-  // printed) when no side can grow.
-  bool grow(LadderSteps& steps);
+  // The texture size before the first attempt (announced on `lines`); a
+  // failure when the cells cannot fit.
+  Status chooseStartSize(LadderSteps& steps, const LineSink& lines);
+  // The next larger texture after a failed attempt (announced on `lines`);
+  // a failure when no side can grow.
+  Status grow(LadderSteps& steps, const LineSink& lines);
   // A side of the texture: the size given in the settings, or the ladder's.
   int32_t side(int32_t given, int32_t step) const;
 

@@ -223,6 +223,33 @@ TEST_F(Robustness, AConversionWithoutCellsWarnsAndSucceeds) {
       << r.stdErr;
 }
 
+TEST_F(Robustness, APreviousCellMapThatCannotBeUsedSaysWhy) {
+  // Not well-formed: named in a warning, and the conversion goes on without it.
+  test::writeFile(file("art.vtce"), "<VantrelCellMap><cells></VantrelCellMap>");
+  test::RunResult r = run({"-I", "art.psd", "-UO", "true"});
+  EXPECT_EQ(r.exitCode, 0) << r.stdErr;
+  EXPECT_NE(r.stdErr.find(" read (arm)\nwarning: the previous cell map art.vtce could not be read "
+                          "(XML_ERROR_MISMATCHED_ELEMENT at line 1); no pivot or mesh is carried over\n"
+                          "テクスチャサイズを"),
+            std::string::npos)
+      << r.stdErr;
+
+  // A cell without a readable size: the run stops, says where, writes nothing.
+  const std::string map = "<VantrelCellMap>\n<cells>\n<cell><name>body</name><size>wide</size></cell>\n"
+                          "</cells>\n</VantrelCellMap>\n";
+  test::writeFile(file("art.vtce"), map);
+  std::filesystem::remove(file("art.png"));
+  r = run({"-I", "art.psd", "-UO", "true"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(endsWith(r.stdErr, " read (arm)\n"
+                                 "error: the previous cell map art.vtce has a cell without a valid size (body); its "
+                                 "meshes cannot be carried over\n"
+                                 "reason: art.vtce: in the cell at line 3, the size \"wide\" is not two whole numbers\n"))
+      << r.stdErr;
+  EXPECT_EQ(test::readFile(file("art.vtce")), map);
+  EXPECT_FALSE(std::filesystem::exists(file("art.png")));
+}
+
 TEST(OutputSetSignals, TerminationRemovesTheTemporaries) {
   test::TempDir dir;
   const pid_t child = ::fork();

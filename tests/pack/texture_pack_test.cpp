@@ -61,10 +61,10 @@ class TexturePackTest : public testing::Test {
     table.cells.push_back(std::make_unique<CellImage>(bitmaps.back()->image));
   }
 
-  // Packs the table; returns what was printed.
+  // Packs the table; returns what the driver prints for it.
   std::string pack(bool& ok) {
     testing::internal::CaptureStderr();
-    ok = packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev));
+    ok = report(packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev), printLine));
     return testing::internal::GetCapturedStderr();
   }
 
