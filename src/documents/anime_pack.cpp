@@ -172,11 +172,8 @@ Status writeAnimePack(const std::string& animePackPath, const ConversionSettings
                       const CellTable& table, const VTTexturePack& pack, bool keepExisting,
                       const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
   if (keepExisting || !settings.is_vtaeoutput) return Status::ok();
-  Vtae_template animePackTemplate;
-  animePackTemplate.setPath(animePackPath);
-  animePackTemplate.build(options.document, lines);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  Status loaded = animePackTemplate.load(document);
+  Status loaded = Vtae_template().makeDocument(animePackPath, options.document, lines, document);
   if (!loaded) return loaded;
 
   ElementFinder find(animePackPath);

@@ -190,11 +190,8 @@ class CellMapWriter {
 Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
                     const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
                     const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
-  Vtce_template cellMapTemplate;
-  cellMapTemplate.setPath(cellMapPath);
-  cellMapTemplate.build(options.document, lines);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  Status loaded = cellMapTemplate.load(document);
+  Status loaded = Vtce_template().makeDocument(cellMapPath, options.document, lines, document);
   if (!loaded) return loaded;
 
   ElementFinder find(cellMapPath);

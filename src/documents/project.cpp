@@ -26,11 +26,8 @@ Status writeProject(const std::string& projectPath, const std::string& outputNam
   const std::string name = consoleToUtf8(outputName);
   const std::string cellMapName = name + ".vtce";
   const std::string animePackName = name + ".vtae";
-  Vtpj_template projectTemplate;
-  projectTemplate.setPath(projectPath);
-  projectTemplate.build(option, lines);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  Status loaded = projectTemplate.load(document);
+  Status loaded = Vtpj_template().makeDocument(projectPath, option, lines, document);
   if (!loaded) return loaded;
 
   using tinyxml2::XMLElement;

@@ -273,6 +273,13 @@ void Vtxx_template::build(const XMLDocument& option, const LineSink& lines) {
   }
 }
 
+Status Vtxx_template::makeDocument(const std::string& path, const tinyxml2::XMLDocument& option,
+                                  const LineSink& lines, tinyxml2::XMLDocument& document) {
+  setPath(path);
+  build(option, lines);
+  return load(document);
+}
+
 Status Vtxx_template::load(XMLDocument& document) const {
   if (document.Parse(text_.data(), text_.size()) == tinyxml2::XML_SUCCESS) return Status::ok();
   return Status::failure(Status::Code::kInvalid,

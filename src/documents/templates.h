@@ -48,6 +48,11 @@ class Vtxx_template {
   // <tinyxml2's error>".
   Status load(tinyxml2::XMLDocument& document) const;
 
+  // The three steps every writer starts with: setPath(path), build(option,
+  // lines), then load(document).
+  Status makeDocument(const std::string& path, const tinyxml2::XMLDocument& option, const LineSink& lines,
+                      tinyxml2::XMLDocument& document);
+
  protected:
   std::string path_;
   std::string text_;

@@ -51,6 +51,7 @@ Status readFileStart(const std::string& path, size_t count, std::string& bytes);
 
 // Creates the folder `path` and every missing parent; ok when it exists.
 Status createFolders(const std::string& path);
+
 // A file's bytes, read-only, for the life of the object. A large regular
 // file is mapped (its pages populated in one go, no copy); a small file, or
 // one the system cannot map, is read into memory. The trade-off: a mapped
