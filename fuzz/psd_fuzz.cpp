@@ -1,11 +1,15 @@
 // libFuzzer entry point for the PSD reader and the compositor: parses the
 // input, composites every record when it loads, and reads the merged image.
+// The same bytes go through the descriptor parser, alone and after a
+// version field.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "psd/psd.h"
+#include "psd/compositor.h"
+#include "psd/descriptor.h"
+#include "psd/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   korvex::psd::Document document;
@@ -21,5 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<uint32_t> merged;
   korvex::psd::readMergedImage(data, size, merged, error);
+  korvex::psd::DescriptorValue descriptor;
+  korvex::psd::ByteReader plain(data, size);
+  korvex::psd::readDescriptor(plain, descriptor, error);
+  korvex::psd::ByteReader versioned(data, size);
+  korvex::psd::readVersionedDescriptor(versioned, descriptor, error);
   return 0;
 }

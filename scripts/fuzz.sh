@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of the given build tree for the given number of
 # seconds each. The PSD target starts from the committed seeds made with the
-# test PSD writer and the small files of the sample corpus; the text-input
+# test PSD writer, a descriptor, and the small files of the sample corpus; the text-input
 # target from fuzz/seeds-text (settings files, an information file, cell
 # maps). The readers' own console lines are silenced (-close_fd_mask=2);
 # crashes are left in <build-dir>/fuzz-artifacts/; keep each as a

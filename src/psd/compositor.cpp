@@ -18,7 +18,7 @@
 #include <cstring>
 #include <new>
 
-#include "psd/psd.h"
+#include "psd/compositor.h"
 
 namespace korvex::psd {
 namespace {

@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "psd/compositor.h"
+#include "psd/reader.h"
 #include "text/encoding.h"
 #include "text/messages.h"
 

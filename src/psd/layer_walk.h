@@ -5,7 +5,7 @@
 #include <string>
 
 #include "image/cell_image.h"
-#include "psd/psd.h"
+#include "psd/document.h"
 
 namespace korvex {
 

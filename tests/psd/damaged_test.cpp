@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "psd/psd.h"
+#include "psd/compositor.h"
+#include "psd/reader.h"
 #include "support/psd_writer.h"
 #include "support/temp_dir.h"
 

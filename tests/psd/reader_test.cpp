@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "psd/psd.h"
+#include "psd/reader.h"
 #include "support/psd_writer.h"
 
 namespace korvex::psd {

@@ -10,7 +10,8 @@
 
 #include <png.h>
 
-#include "psd/psd.h"
+#include "psd/compositor.h"
+#include "psd/reader.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {

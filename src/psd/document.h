@@ -1,15 +1,10 @@
-// Korvex's PSD reader and layer compositor.
-//
-// Reading gives the canvas size and every layer record in file order (the
-// lowest layer first), each with its pixels decoded to 32-bit 0xAARRGGBB,
-// straight alpha, whatever the colour mode and depth. Compositing blends a
-// list of records into a reused working canvas with Photoshop's blend modes,
-// opacity, fill opacity, masks, clipping and group links.
+// What the PSD reader gives: the canvas and every layer record in file
+// order (the lowest layer first), each with its pixels decoded to 32-bit
+// 0xAARRGGBB, straight alpha, whatever the colour mode and depth. Plain
+// data: the compositor and the layer walk read it, nothing here reads bytes.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,59 +99,6 @@ struct Document {
   int16_t depth = 8;      // bits per channel: 1, 8, 16 or 32
   int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
-};
-
-// Loads the PSD at `path`. False with `error` saying what is wrong and where
-// when the file cannot be read, is not a version-1 PSD of a supported mode
-// and depth, or is damaged.
-bool loadDocument(const std::string& path, Document& document, std::string& error);
-// The same from bytes in memory (tests and fuzzing).
-bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error);
-// The document's own merged image (width*height pixels, colour channels
-// only, alpha 255), as the writing program flattened it. Not needed by the
-// conversion; tests compare composites with it.
-bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error);
-
-// A rectangle on the canvas, right and bottom exclusive.
-struct Box {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
-  bool empty() const { return right <= left || bottom <= top; }
-};
-
-// Blends lists of records of one document into one reused canvas-size
-// working buffer, which starts transparent white (0x00FFFFFF).
-//
-// Drawn: pixel layers and solid colour fill layers, with every blend mode,
-// opacity times fill opacity, layer masks and clipping to the nearest lower
-// unclipped record. Not drawn: hidden records, records of opacity 0, and
-// records inside a group (at any depth) whose header is hidden or has
-// opacity 0. Every enclosing group's opacity scales its layers (a group
-// cell shows its layers as the document shows them). Left undrawn: gradient
-// and pattern fills and adjustment layers. Simplified: nested groups are
-// blended as pass-through (their own blend mode and mask are not applied),
-// clipped layers are laid on the canvas one by one inside the base's shape
-// with the base's opacity (its blend mode does not act on them), and fill opacity
-// acts like opacity in every mode. Dissolve uses a fixed per-document table
-// of random bytes (see compositor.cpp), so results repeat exactly.
-class Compositor {
- public:
-  explicit Compositor(const Document& document);
-  ~Compositor();
-  Compositor(const Compositor&) = delete;
-  Compositor& operator=(const Compositor&) = delete;
-
-  // Blends `records` (records of the document, lowest first) onto the
-  // working canvas. `touched` receives the canvas box outside which the
-  // canvas is still transparent white. False when memory runs out.
-  bool composite(const std::vector<const LayerRecord*>& records, Box& touched);
-  // The working canvas: width*height pixels, rows top first.
-  const uint32_t* canvas() const;
-  // Restores `box` to transparent white for the next composite.
-  void clear(const Box& box);
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
 };
 
 }  // namespace korvex::psd

@@ -1,0 +1,315 @@
+// Channel data: decompression and conversion to 0xAARRGGBB.
+//
+// Channel data: compression (2) then 0 raw, 1 RLE (a 2-byte byte count per
+// row, then PackBits rows), 2 ZIP (zlib), 3 ZIP of the rows with
+// prediction (see undoPrediction).
+//
+// Every decoder is bounded by its input and its output: no buffer is
+// allocated beyond what the data can decode to.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "psd/reader_internal.h"
+
+namespace korvex::psd::detail {
+namespace {
+
+// 32-bit samples are floats in linear light. Colour is clamped to [0, 1]
+// and gamma-encoded with 1/2.2, the way Photoshop shows such a document in
+// 8 bits (the reference decodes of oov/psd agree within 1); transparency
+// and masks are not gamma-encoded, only clamped and scaled.
+uint8_t floatTo8(uint32_t bits, bool linear) {
+  float f;
+  std::memcpy(&f, &bits, 4);
+  if (!(f > 0.0f)) return 0;
+  if (f >= 1.0f) return 255;
+  const double v = linear ? f : std::pow(static_cast<double>(f), 1 / 2.2);
+  return static_cast<uint8_t>(v * 255 + 0.5);
+}
+
+// Converts one row of samples at `depth` into 8-bit values.
+void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* out) {
+  switch (depth) {
+    case 1:
+      // Bitmap: bit set = black.
+      for (int x = 0; x < width; ++x) out[x] = (row[x >> 3] >> (7 - (x & 7)) & 1) ? 0 : 255;
+      break;
+    case 8:
+      std::memcpy(out, row, static_cast<size_t>(width));
+      break;
+    case 16:
+      for (int x = 0; x < width; ++x) out[x] = row[2 * x];  // the high byte
+      break;
+    default:
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* p = row + 4 * x;
+        out[x] = floatTo8(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                          static_cast<uint32_t>(p[2]) << 8 | p[3], linear);
+      }
+  }
+}
+
+// Undoes ZIP prediction on one row: 8 and 16 bits store each sample as the
+// difference to its left neighbour; 32 bits store byte differences over the
+// row split into four byte planes (all first bytes, then all second bytes...).
+void undoPrediction(uint8_t* row, int width, int depth, std::vector<uint8_t>& tmp) {
+  if (depth == 16) {
+    for (int x = 1; x < width; ++x) {
+      uint16_t prev = static_cast<uint16_t>(row[2 * x - 2] << 8 | row[2 * x - 1]);
+      uint16_t cur = static_cast<uint16_t>((row[2 * x] << 8 | row[2 * x + 1]) + prev);
+      row[2 * x] = static_cast<uint8_t>(cur >> 8);
+      row[2 * x + 1] = static_cast<uint8_t>(cur);
+    }
+    return;
+  }
+  const size_t n = rowBytesOf(width, depth);
+  for (size_t i = 1; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - 1]);
+  if (depth == 32) {
+    tmp.assign(row, row + n);
+    const size_t w = static_cast<size_t>(width);
+    for (size_t x = 0; x < w; ++x)
+      for (size_t b = 0; b < 4; ++b) row[4 * x + b] = tmp[b * w + x];
+  }
+}
+
+// PackBits: a header byte n in 0..127 copies the next n+1 bytes, n in
+// -127..-1 repeats the next byte 1-n times, -128 does nothing.
+bool unpackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  size_t i = 0, o = 0;
+  while (o < outSize) {
+    if (i >= inSize) return false;
+    const int n = static_cast<int8_t>(in[i++]);
+    if (n >= 0) {
+      const size_t count = static_cast<size_t>(n) + 1;
+      if (count > inSize - i || count > outSize - o) return false;
+      std::memcpy(out + o, in + i, count);
+      i += count;
+      o += count;
+    } else if (n != -128) {
+      const size_t count = static_cast<size_t>(1 - n);
+      if (i >= inSize || count > outSize - o) return false;
+      std::memset(out + o, in[i++], count);
+      o += count;
+    }
+  }
+  return true;
+}
+
+uint8_t mul255(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
+// sRGB value (0..255) of a linear component.
+uint8_t srgb(double linear) {
+  double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+  return static_cast<uint8_t>(std::lround(std::min(1.0, std::max(0.0, v)) * 255));
+}
+
+// CIE Lab (D50, as Photoshop stores it: L 0..255 for 0..100, a and b
+// offset by 128) to sRGB.
+uint32_t labToRgb(uint8_t l8, uint8_t a8, uint8_t b8) {
+  const double l = l8 * 100.0 / 255.0, a = a8 - 128.0, b = b8 - 128.0;
+  const double fy = (l + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
+  auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
+  const double x = 0.96422 * f(fx), y = f(fy), z = 0.82521 * f(fz);
+  const double r = 3.1338561 * x - 1.6168667 * y - 0.4906146 * z;
+  const double g = -0.9787684 * x + 1.9161415 * y + 0.0334540 * z;
+  const double bl = 0.0719453 * x - 0.2289914 * y + 1.4052427 * z;
+  return static_cast<uint32_t>(srgb(r)) << 16 | static_cast<uint32_t>(srgb(g)) << 8 | srgb(bl);
+}
+
+}  // namespace
+
+size_t rowBytesOf(int width, int depth) {
+  return depth == 1 ? (static_cast<size_t>(width) + 7) / 8 : static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
+}
+
+bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
+                   bool linear, uint8_t* out, Scratch& s, std::string& error) {
+  const size_t rowBytes = rowBytesOf(width, depth);
+  const size_t total = rowBytes * static_cast<size_t>(rows);
+  const size_t w = static_cast<size_t>(width);
+  switch (compression) {
+    case 0:
+      if (size < total) {
+        error = "raw data is " + std::to_string(size) + " bytes, " + std::to_string(total) + " needed";
+        return false;
+      }
+      for (int y = 0; y < rows; ++y) samplesTo8(data + rowBytes * static_cast<size_t>(y), width, depth, linear, out + w * static_cast<size_t>(y));
+      return true;
+    case 1: {
+      const size_t countBytes = 2 * static_cast<size_t>(rows);
+      if (size < countBytes) {
+        error = "RLE row counts run past the data";
+        return false;
+      }
+      if ((size - countBytes) * kMaxPackBitsRatio < total) {
+        error = "RLE data is too short for its rows";
+        return false;
+      }
+      s.bytes.resize(rowBytes);
+      size_t pos = countBytes;
+      for (int y = 0; y < rows; ++y) {
+        const size_t count = static_cast<size_t>(data[2 * y] << 8 | data[2 * y + 1]);
+        if (count > size - pos) {
+          error = "RLE row " + std::to_string(y) + " runs past the data";
+          return false;
+        }
+        if (!unpackBits(data + pos, count, s.bytes.data(), rowBytes)) {
+          error = "RLE row " + std::to_string(y) + " does not decode to its width";
+          return false;
+        }
+        pos += count;
+        samplesTo8(s.bytes.data(), width, depth, linear, out + w * static_cast<size_t>(y));
+      }
+      return true;
+    }
+    case 2:
+    case 3: {
+      if (static_cast<uint64_t>(size) * kMaxInflateRatio + 64 < total) {
+        error = "ZIP data is too short for its pixels";
+        return false;
+      }
+      if (total > std::numeric_limits<uInt>::max()) {
+        error = "ZIP data of more than 4 GiB is not supported";
+        return false;
+      }
+      s.bytes.resize(total);
+      z_stream z{};
+      if (inflateInit(&z) != Z_OK) {
+        error = "zlib could not start";
+        return false;
+      }
+      z.next_in = const_cast<Bytef*>(data);
+      z.avail_in = static_cast<uInt>(std::min<size_t>(size, std::numeric_limits<uInt>::max()));
+      z.next_out = s.bytes.data();
+      z.avail_out = static_cast<uInt>(total);
+      const int status = inflate(&z, Z_FINISH);
+      const size_t produced = total - z.avail_out;
+      inflateEnd(&z);
+      if (produced < total || (status != Z_STREAM_END && status != Z_BUF_ERROR && status != Z_OK)) {
+        error = "ZIP data is damaged or ends early";
+        return false;
+      }
+      for (int y = 0; y < rows; ++y) {
+        uint8_t* row = s.bytes.data() + rowBytes * static_cast<size_t>(y);
+        if (compression == 3) undoPrediction(row, width, depth, s.tmp);
+        samplesTo8(row, width, depth, linear, out + w * static_cast<size_t>(y));
+      }
+      return true;
+    }
+    default:
+      error = "compression " + std::to_string(compression) + " is unknown";
+      return false;
+  }
+}
+
+void combine(const Header& h, const Plane* color, const Plane& alpha, size_t count, uint32_t* out) {
+  static const uint8_t zero[1] = {0};
+  auto plane = [&](int i) { return color[i].present ? color[i].values.data() : nullptr; };
+  const uint8_t* a = alpha.present ? alpha.values.data() : nullptr;
+  auto alphaAt = [&](size_t k) -> uint32_t { return a ? a[k] : 255u; };
+  auto at = [&](const uint8_t* p, size_t k) -> uint32_t { return p ? p[k] : zero[0]; };
+  switch (h.colorMode) {
+    case 3: {
+      const uint8_t *r = plane(0), *g = plane(1), *b = plane(2);
+      if (r && g && b && a) {
+        for (size_t k = 0; k < count; ++k)
+          out[k] = static_cast<uint32_t>(a[k]) << 24 | static_cast<uint32_t>(r[k]) << 16 |
+                   static_cast<uint32_t>(g[k]) << 8 | b[k];
+      } else {
+        for (size_t k = 0; k < count; ++k)
+          out[k] = alphaAt(k) << 24 | at(r, k) << 16 | at(g, k) << 8 | at(b, k);
+      }
+      break;
+    }
+    case 4: {
+      // Stored CMYK values are 255 - ink: red = C * K / 255 and so on.
+      const uint8_t *c = plane(0), *m = plane(1), *y = plane(2), *k4 = plane(3);
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t key = k4 ? k4[k] : 255;
+        out[k] = alphaAt(k) << 24 | static_cast<uint32_t>(mul255(at(c, k), key)) << 16 |
+                 static_cast<uint32_t>(mul255(at(m, k), key)) << 8 | mul255(at(y, k), key);
+      }
+      break;
+    }
+    case 9: {
+      const uint8_t *l = plane(0), *pa = plane(1), *pb = plane(2);
+      for (size_t k = 0; k < count; ++k)
+        out[k] = alphaAt(k) << 24 |
+                 labToRgb(static_cast<uint8_t>(at(l, k)), pa ? pa[k] : 128, pb ? pb[k] : 128);
+      break;
+    }
+    case 2: {
+      const uint8_t* idx = plane(0);
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t i = at(idx, k);
+        out[k] = alphaAt(k) << 24 | static_cast<uint32_t>(h.palette[i]) << 16 |
+                 static_cast<uint32_t>(h.palette[256 + i]) << 8 | h.palette[512 + i];
+      }
+      break;
+    }
+    default: {  // one grey channel
+      const uint8_t* g = plane(0);
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t v = at(g, k);
+        out[k] = alphaAt(k) << 24 | v << 16 | v << 8 | v;
+      }
+    }
+  }
+}
+
+bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri,
+                  Scratch& s, Plane* color, Plane& alpha, std::string& error) {
+  const int colorCount = colorChannels(h.colorMode);
+  for (int i = 0; i < colorCount; ++i) color[i].present = false;
+  alpha.present = false;
+  const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
+  for (const ChannelInfo& ch : ri.channels) {
+    const bool isMask = ch.id == -2;
+    Plane* target = ch.id == -1 ? &alpha : (ch.id >= 0 && ch.id < colorCount) ? &color[ch.id] : nullptr;
+    if (!target && !isMask) continue;  // spot colours, the real user mask
+    // A channel without even its compression field holds nothing.
+    if (ch.length < 2) continue;
+    const uint8_t* data = info + ch.offset;
+    const int compression = data[0] << 8 | data[1];
+    const int w = isMask ? r.mask.width : r.width;
+    const int hgt = isMask ? r.mask.height : r.height;
+    const size_t n = static_cast<size_t>(w) * static_cast<size_t>(hgt);
+    if (compression > 3) {
+      error = "channel " + std::to_string(ch.id) + ": compression " + std::to_string(compression) + " is unknown";
+      return false;
+    }
+    if (n == 0) continue;
+    std::vector<uint8_t>& values = isMask ? r.mask.data : target->values;
+    // Bound the allocation by what the channel's bytes can decode to.
+    const uint64_t ratio = compression == 0 ? 1 : compression == 1 ? kMaxPackBitsRatio : kMaxInflateRatio;
+    if (rowBytesOf(w, h.depth) * static_cast<uint64_t>(hgt) > static_cast<uint64_t>(ch.length) * ratio + 64) {
+      error = "channel " + std::to_string(ch.id) + ": " + std::to_string(ch.length) +
+              " bytes cannot hold " + std::to_string(w) + "x" + std::to_string(hgt) + " pixels";
+      return false;
+    }
+    values.resize(n);
+    std::string why;
+    if (!decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, values.data(), s, why)) {
+      error = "channel " + std::to_string(ch.id) + ": " + why;
+      return false;
+    }
+    if (target) target->present = true;
+  }
+  if (count == 0) return true;
+  bool anyData = alpha.present;
+  for (int i = 0; i < colorCount; ++i) anyData = anyData || color[i].present;
+  if (!anyData) {
+    // Nothing backs the rectangle: the layer has no pixels.
+    r.width = r.height = 0;
+    return true;
+  }
+  r.imageData.resize(count);
+  combine(h, color, alpha, count, r.imageData.data());
+  return true;
+}
+
+}  // namespace korvex::psd::detail

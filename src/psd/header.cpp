@@ -1,0 +1,123 @@
+// The PSD reader's first sections: the file header, the colour mode data
+// and the image resources.
+//
+// File layout (all integers big-endian):
+//
+//   header (26 bytes): "8BPS", version (2) = 1, reserved (6), channels (2),
+//     height (4), width (4), depth (2), colour mode (2)
+//   colour mode data: length (4) + data (the 768-byte palette of indexed files)
+//   image resources: length (4) + data (not needed here)
+//   layer and mask information: length (4) +
+//     layer info: length (4) + layer count (2, negative when the merged
+//       image's first extra channel is its transparency) + layer records +
+//       channel image data, record after record, channel after channel
+//     global layer mask info: length (4) + data
+//     tagged blocks; 16- and 32-bit documents keep their layer info in an
+//       "Lr16" / "Lr32" block here and leave the layer info above empty
+//   merged image: compression (2) + planar channel data
+//
+// Every length, count and offset is checked against the bytes that hold it
+// before use, and no buffer is allocated beyond what the data can decode to.
+#include <string>
+
+#include "psd/reader_internal.h"
+
+namespace korvex::psd::detail {
+namespace {
+
+// The largest canvas side: version-1 canvases stop at 30000.
+constexpr int64_t kMaxCanvasSide = 30000;
+
+bool readHeader(ByteReader& c, Header& h, std::string& error) {
+  std::string signature;
+  uint16_t version, channels, depth, mode;
+  uint32_t height, width;
+  if (!c.key(signature) || !c.u16(version) || !c.skip(6) || !c.u16(channels) || !c.u32(height) ||
+      !c.u32(width) || !c.u16(depth) || !c.u16(mode)) {
+    error = "file header: the file ends within its 26 bytes";
+    return false;
+  }
+  if (signature != "8BPS") {
+    error = "file header: signature is not 8BPS";
+    return false;
+  }
+  if (version != 1) {
+    error = "file header: version " + std::to_string(version) +
+            (version == 2 ? " (large document format) is not supported" : " is not a PSD version");
+    return false;
+  }
+  if (channels < 1 || channels > kMaxChannels) {
+    error = "file header: channel count " + std::to_string(channels) + " out of range";
+    return false;
+  }
+  if (width < 1 || height < 1 || width > kMaxCanvasSide || height > kMaxCanvasSide) {
+    error = "file header: canvas " + std::to_string(width) + "x" + std::to_string(height) + " out of range";
+    return false;
+  }
+  const bool modeKnown = mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 7 ||
+                         mode == 8 || mode == 9;
+  if (!modeKnown) {
+    error = "file header: colour mode " + std::to_string(mode) + " is not supported";
+    return false;
+  }
+  const bool depthOk = mode == 0 ? depth == 1 : (depth == 8 || depth == 16 || (depth == 32 && mode != 2));
+  if (!depthOk) {
+    error = "file header: depth " + std::to_string(depth) + " is not supported in colour mode " +
+            std::to_string(mode);
+    return false;
+  }
+  if (channels < colorChannels(mode)) {
+    error = "file header: " + std::to_string(channels) + " channels are too few for colour mode " +
+            std::to_string(mode);
+    return false;
+  }
+  h.width = static_cast<int32_t>(width);
+  h.height = static_cast<int32_t>(height);
+  h.depth = depth;
+  h.colorMode = mode;
+  h.channels = channels;
+  return true;
+}
+
+}  // namespace
+
+int colorChannels(int mode) {
+  switch (mode) {
+    case 3: case 9: return 3;  // RGB, Lab
+    case 4: return 4;          // CMYK
+    default: return 1;         // bitmap, grayscale, indexed, duotone, multichannel (first channel)
+  }
+}
+
+bool readPrologue(ByteReader& c, Header& h, std::string& error) {
+  const size_t size = c.remaining();
+  if (!readHeader(c, h, error)) return false;
+  // Even its merged image, deflated, needs this many bytes: a tiny file
+  // cannot claim a canvas that would take gigabytes to composite.
+  const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+  if (pixels / 8 > static_cast<uint64_t>(size) * kMaxInflateRatio) {
+    error = "file header: a " + std::to_string(size) + "-byte file cannot hold a " + std::to_string(h.width) +
+            "x" + std::to_string(h.height) + " canvas";
+    return false;
+  }
+  uint32_t length = 0;
+  ByteReader colorData;
+  if (!c.u32(length) || !c.sub(length, colorData)) {
+    error = "colour mode data: length runs past the end of the file" + c.where();
+    return false;
+  }
+  if (h.colorMode == 2) {
+    if (length < 768) {
+      error = "colour mode data: an indexed document needs a 768-byte palette";
+      return false;
+    }
+    h.palette.assign(colorData.here(), colorData.here() + 768);
+  }
+  if (!c.u32(length) || !c.skip(length)) {
+    error = "image resources: length runs past the end of the file" + c.where();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korvex::psd::detail

@@ -1,0 +1,352 @@
+// Layer records, their tagged blocks, and the layer and mask information
+// section that holds them.
+//
+// A layer record:
+//   top, left, bottom, right (4 each), channel count (2),
+//   per channel: id (2: 0.. colour, -1 transparency, -2 layer mask,
+//     -3 real user mask) and data length (4, compression field included),
+//   "8BIM", blend key (4), opacity (1), clipping (1), flags (1), filler (1),
+//   extra data length (4) + extra data:
+//     mask data: length (4) + [rectangle (16), default colour (1), flags (1), ...]
+//     blending ranges: length (4) + data
+//     legacy name: Pascal string padded to a multiple of 4 bytes
+//     tagged blocks: "8BIM" or "8B64", key (4), length (4), data
+//
+// Every length, count and offset is checked against the bytes that hold it
+// before use.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "psd/descriptor.h"
+#include "psd/reader_internal.h"
+
+namespace korvex::psd::detail {
+namespace {
+
+// The largest layer side: layers may reach beyond the canvas, so their
+// sides get ten times the largest canvas side.
+constexpr int64_t kMaxLayerSide = 300000;
+
+BlendMode blendModeOf(const std::string& key) {
+  static const struct {
+    const char* key;
+    BlendMode mode;
+  } kModes[] = {
+      {"pass", BlendMode::kPassThrough}, {"norm", BlendMode::kNormal},      {"diss", BlendMode::kDissolve},
+      {"dark", BlendMode::kDarken},      {"mul ", BlendMode::kMultiply},    {"idiv", BlendMode::kColorBurn},
+      {"lbrn", BlendMode::kLinearBurn},  {"dkCl", BlendMode::kDarkerColor}, {"lite", BlendMode::kLighten},
+      {"scrn", BlendMode::kScreen},      {"div ", BlendMode::kColorDodge},  {"lddg", BlendMode::kLinearDodge},
+      {"lgCl", BlendMode::kLighterColor}, {"over", BlendMode::kOverlay},    {"sLit", BlendMode::kSoftLight},
+      {"hLit", BlendMode::kHardLight},   {"vLit", BlendMode::kVividLight},  {"lLit", BlendMode::kLinearLight},
+      {"pLit", BlendMode::kPinLight},    {"hMix", BlendMode::kHardMix},     {"diff", BlendMode::kDifference},
+      {"smud", BlendMode::kExclusion},   {"fsub", BlendMode::kSubtract},    {"fdiv", BlendMode::kDivide},
+      {"hue ", BlendMode::kHue},         {"sat ", BlendMode::kSaturation},  {"colr", BlendMode::kColor},
+      {"lum ", BlendMode::kLuminosity},
+  };
+  for (const auto& m : kModes)
+    if (key == m.key) return m.mode;
+  return BlendMode::kNormal;
+}
+
+// Tagged block keys of adjustment layers.
+bool isAdjustmentKey(const std::string& key) {
+  static const char* const kKeys[] = {"levl", "curv", "brit", "blnc", "hue ", "hue2", "selc", "mixr",
+                                      "grdm", "phfl", "expA", "vibA", "thrs", "nvrt", "post", "clrL",
+                                      "blwh", "brst"};
+  for (const char* k : kKeys)
+    if (key == k) return true;
+  return false;
+}
+
+// The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
+// is an RGBC object with "Rd  ", "Grn " and "Bl  " doubles (0..255). A
+// component that is missing (another colour model) or a block that does
+// not parse reads as 0.
+uint32_t solidColor(ByteReader data) {
+  DescriptorValue block;
+  std::string ignored;
+  if (!readVersionedDescriptor(data, block, ignored)) return 0;
+  const DescriptorValue* color = block.find("Clr ");
+  if (!color) return 0;
+  static const char* const kKeys[3] = {"Rd  ", "Grn ", "Bl  "};
+  uint32_t rgb = 0;
+  for (int c = 0; c < 3; ++c) {
+    double v = color->number(kKeys[c], 0);
+    if (!(v > 0)) v = 0;  // NaN too
+    if (v > 255) v = 255;
+    rgb |= static_cast<uint32_t>(std::lround(v)) << (16 - 8 * c);
+  }
+  return rgb;
+}
+
+// A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
+struct TaggedBlock {
+  std::string key;
+  ByteReader data;
+};
+
+enum class BlockStep { kBlock, kEnd, kOverrun };
+
+// Reads the next tagged block of `c`. kEnd when fewer than 12 bytes are
+// left or they do not start with a block signature (the rest is padding);
+// kOverrun when the block's data runs past `c` (block.key names it, `c`
+// stands after its length). The blocks of the layer and mask section are
+// padded to an even length, which `evenPadded` skips.
+BlockStep nextTaggedBlock(ByteReader& c, bool evenPadded, TaggedBlock& block) {
+  if (c.remaining() < 12) return BlockStep::kEnd;
+  std::string signature;
+  uint32_t length = 0;
+  c.key(signature);
+  if (signature != "8BIM" && signature != "8B64") return BlockStep::kEnd;
+  c.key(block.key);
+  c.u32(length);
+  if (!c.sub(length, block.data)) return BlockStep::kOverrun;
+  if (evenPadded) c.skip(std::min<size_t>(c.remaining(), length % 2));
+  return BlockStep::kBlock;
+}
+
+// A rectangle as records store it: top, left, bottom, right (4 bytes each).
+struct StoredRectangle {
+  int32_t top = 0, left = 0, bottom = 0, right = 0;
+
+  bool read(ByteReader& c) { return c.i32(top) && c.i32(left) && c.i32(bottom) && c.i32(right); }
+  // Width and height, both 0 when either is (the position stays). False
+  // with `error` naming `what` when a side is negative or beyond
+  // kMaxLayerSide.
+  bool size(const char* what, int32_t& width, int32_t& height, std::string& error) const {
+    const int64_t w = static_cast<int64_t>(right) - left;
+    const int64_t h = static_cast<int64_t>(bottom) - top;
+    if (w < 0 || h < 0 || w > kMaxLayerSide || h > kMaxLayerSide) {
+      error = std::string(what) + " " + std::to_string(w) + "x" + std::to_string(h) + " out of range";
+      return false;
+    }
+    width = w > 0 && h > 0 ? static_cast<int32_t>(w) : 0;
+    height = w > 0 && h > 0 ? static_cast<int32_t>(h) : 0;
+    return true;
+  }
+};
+
+// The tagged blocks after a record's name.
+bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
+  TaggedBlock block;
+  for (BlockStep step; (step = nextTaggedBlock(c, false, block)) != BlockStep::kEnd;) {
+    const std::string& key = block.key;
+    ByteReader& data = block.data;
+    if (step == BlockStep::kOverrun) {
+      error = "tagged block " + key + " runs past its layer record" + c.where();
+      return false;
+    }
+    if (key == "luni") {
+      uint32_t count;
+      if (!data.u32(count) || count > data.remaining() / 2) {
+        error = "Unicode name runs past its block" + data.where();
+        return false;
+      }
+      r.unicodeName.resize(count);
+      for (uint32_t i = 0; i < count; ++i) {
+        uint16_t unit = 0;
+        data.u16(unit);
+        r.unicodeName[i] = static_cast<char16_t>(unit);
+      }
+      while (!r.unicodeName.empty() && r.unicodeName.back() == u'\0') r.unicodeName.pop_back();
+    } else if (key == "lsct" || key == "lsdk") {
+      uint32_t type = 0;
+      if (!data.u32(type) || type > 3) {
+        error = "section divider setting: type " + std::to_string(type) + " is not 0 to 3" + data.where();
+        return false;
+      }
+      r.sectionType = static_cast<int32_t>(type);
+      std::string sig, blend;
+      if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
+    } else if (key == "iOpa") {
+      data.u8(r.fillOpacity);
+    } else if (key == "SoCo") {
+      r.layerType = kLayerSolidColor;
+      r.fillColor = solidColor(data);
+    } else if (key == "GdFl") {
+      r.layerType = kLayerGradientFill;
+    } else if (key == "PtFl") {
+      r.layerType = kLayerPatternFill;
+    } else if (isAdjustmentKey(key)) {
+      r.layerType = kLayerAdjustment;
+    }
+  }
+  return true;
+}
+
+bool readLayerRecord(ByteReader& c, LayerRecord& r, RecordInfo& info, std::string& error) {
+  StoredRectangle rect;
+  uint16_t channelCount;
+  if (!rect.read(c) || !c.u16(channelCount)) {
+    error = "the record ends early" + c.where();
+    return false;
+  }
+  if (!rect.size("rectangle", r.width, r.height, error)) return false;
+  if (channelCount > kMaxChannels) {
+    error = "channel count " + std::to_string(channelCount) + " out of range";
+    return false;
+  }
+  r.top = rect.top;
+  r.left = rect.left;
+  r.numberOfChannels = static_cast<int16_t>(channelCount);
+  info.channels.resize(channelCount);
+  for (ChannelInfo& ch : info.channels) {
+    if (!c.i16(ch.id) || !c.u32(ch.length)) {
+      error = "channel list ends early" + c.where();
+      return false;
+    }
+  }
+  std::string signature, blend;
+  uint8_t clipping, filler;
+  uint32_t extraLength;
+  if (!c.key(signature) || !c.key(blend) || !c.u8(r.opacity) || !c.u8(clipping) || !c.u8(r.flags) ||
+      !c.u8(filler) || !c.u32(extraLength)) {
+    error = "the record ends early" + c.where();
+    return false;
+  }
+  if (signature != "8BIM" && signature != "8B64") {
+    error = "blend mode signature is not 8BIM" + c.where();
+    return false;
+  }
+  r.blendMode = blendModeOf(blend);
+  r.clipping = clipping != 0;
+  r.visible = (r.flags & 2) == 0;
+
+  ByteReader extra;
+  if (!c.sub(extraLength, extra)) {
+    error = "extra data runs past the layer info" + c.where();
+    return false;
+  }
+  // Mask data: rectangle, default colour, flags (bit 1 disabled, bit 2
+  // inverted when blending), then parameters and the real user mask that
+  // this reader does not need.
+  uint32_t length = 0;
+  ByteReader maskData;
+  if (!extra.u32(length) || !extra.sub(length, maskData)) {
+    error = "mask data runs past the record" + extra.where();
+    return false;
+  }
+  if (length >= 18) {
+    StoredRectangle rect;
+    uint8_t maskFlags = 0;
+    rect.read(maskData);
+    maskData.u8(r.mask.defaultColor);
+    maskData.u8(maskFlags);
+    if (!rect.size("mask rectangle", r.mask.width, r.mask.height, error)) return false;
+    r.mask.top = rect.top;
+    r.mask.left = rect.left;
+    r.mask.disabled = (maskFlags & 2) != 0;
+    r.mask.inverted = (maskFlags & 4) != 0;
+  }
+  if (!extra.u32(length) || !extra.skip(length)) {
+    error = "blending ranges run past the record" + extra.where();
+    return false;
+  }
+  uint8_t nameLength;
+  if (!extra.u8(nameLength) || !extra.has(nameLength)) {
+    error = "layer name runs past the record" + extra.where();
+    return false;
+  }
+  r.layerName.assign(reinterpret_cast<const char*>(extra.here()), nameLength);
+  extra.skip(nameLength);
+  // The Pascal string is padded to a multiple of 4 bytes, length byte included.
+  extra.skip(std::min<size_t>(extra.remaining(), (4 - (nameLength + 1) % 4) % 4));
+  if (!readTaggedBlocks(extra, r, error)) return false;
+  if (r.sectionType == 1 || r.sectionType == 2) r.layerType = kLayerGroupHeader;
+  if (r.sectionType == 3) r.layerType = kLayerSectionDivider;
+  return true;
+}
+
+// Records the innermost enclosing group header of every record, walking
+// from the topmost record down: a header opens a group, a divider closes it.
+void linkGroups(std::vector<LayerRecord>& records) {
+  std::vector<int32_t> open;
+  for (size_t i = records.size(); i-- > 0;) {
+    LayerRecord& r = records[i];
+    r.groupHeader = open.empty() ? -1 : open.back();
+    if (r.layerType == kLayerGroupHeader) open.push_back(static_cast<int32_t>(i));
+    if (r.layerType == kLayerSectionDivider && !open.empty()) open.pop_back();
+  }
+}
+
+// Layer info: count, records, channel data. `c` covers exactly the layer info.
+bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& error) {
+  int16_t signedCount;
+  if (!c.i16(signedCount)) {
+    error = "layer info: the layer count is missing";
+    return false;
+  }
+  const size_t count = static_cast<size_t>(std::abs(static_cast<int>(signedCount)));
+  // A record takes at least 43 bytes (no channels, empty name, no blocks):
+  // bound the count before reserving.
+  if (count > c.remaining() / 43) {
+    error = "layer info: " + std::to_string(count) + " records cannot fit in " + std::to_string(c.remaining()) + " bytes";
+    return false;
+  }
+  const uint8_t* base = c.here() - 2;
+  const size_t baseOffset = c.offset() - 2;
+  std::vector<LayerRecord> records(count);
+  std::vector<RecordInfo> infos(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (!readLayerRecord(c, records[i], infos[i], error)) {
+      error = "layer record " + std::to_string(i) + ": " + error;
+      return false;
+    }
+  }
+  // Channel data follows the records, in record and channel order.
+  for (size_t i = 0; i < count; ++i) {
+    for (ChannelInfo& ch : infos[i].channels) {
+      ch.offset = c.offset() - baseOffset;
+      if (!c.skip(ch.length)) {
+        error = "layer record " + std::to_string(i) + ": channel " + std::to_string(ch.id) + " data (" +
+                std::to_string(ch.length) + " bytes) runs past the layer info" + c.where();
+        return false;
+      }
+    }
+  }
+  Scratch scratch;
+  Plane color[4];
+  Plane alpha;
+  for (size_t i = 0; i < count; ++i) {
+    if (!decodeRecord(h, base, records[i], infos[i], scratch, color, alpha, error)) {
+      error = "layer record " + std::to_string(i) + " (" + records[i].layerName + "): " + error;
+      return false;
+    }
+  }
+  linkGroups(records);
+  doc.layerRecords = std::move(records);
+  return true;
+}
+
+}  // namespace
+
+bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& error) {
+  uint32_t length = 0;
+  ByteReader section;
+  if (!c.u32(length) || !c.sub(length, section)) {
+    error = "layer and mask section: length " + std::to_string(length) + " runs past the end of the file" + c.where();
+    return false;
+  }
+  if (length == 0) return true;
+  ByteReader info;
+  if (!section.u32(length) || !section.sub(length, info)) {
+    error = "layer info: length runs past its section" + section.where();
+    return false;
+  }
+  if (length > 0) return readLayerInfo(info, h, doc, error);
+  // 16- and 32-bit documents: the layer info is a tagged block after the
+  // global layer mask info. Anything that is not a block ends the search.
+  if (!section.u32(length) || !section.skip(length)) return true;
+  TaggedBlock block;
+  for (BlockStep step; (step = nextTaggedBlock(section, true, block)) != BlockStep::kEnd;) {
+    if (step == BlockStep::kOverrun) {
+      error = "layer and mask section: block " + block.key + " runs past its section" + section.where();
+      return false;
+    }
+    if (block.key == "Lr16" || block.key == "Lr32" || block.key == "Layr") return readLayerInfo(block.data, h, doc, error);
+  }
+  return true;
+}
+
+}  // namespace korvex::psd::detail
