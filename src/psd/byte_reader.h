@@ -61,11 +61,10 @@ class ByteReader {
   // 8-byte integers: descriptor integers, the bits of doubles, and the
   // lengths of large documents.
   bool u64(uint64_t& v) {
-    uint32_t high, low;
     if (!has(8)) return false;
-    u32(high);
-    u32(low);
-    v = static_cast<uint64_t>(high) << 32 | low;
+    v = 0;
+    for (size_t i = 0; i < 8; ++i) v = v << 8 | data_[pos_ + i];
+    pos_ += 8;
     return true;
   }
   // An IEEE 754 double, stored big-endian.
