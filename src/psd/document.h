@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "psd/fills.h"
 #include "psd/gradient.h"
+#include "psd/vector_mask.h"
 
 namespace korvex::psd {
 
@@ -99,6 +101,9 @@ struct LayerRecord {
   // Why the record's fill or adjustment cannot be drawn (a noise gradient,
   // an unread colour space), for a warning; empty when it can.
   std::string warning;
+  // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
+  // is drawn within the path's bounds.
+  std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "psd/compositor.h"
-
 namespace korvex::psd {
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "psd/box.h"
 #include "psd/gradient.h"
 
 namespace korvex::psd {
 
-struct Box;              // compositor.h
 struct DescriptorValue;  // descriptor.h
 
 enum class GradientStyle : uint8_t { kLinear, kRadial, kAngle, kReflected, kDiamond };

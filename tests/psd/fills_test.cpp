@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "psd/compositor.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
 

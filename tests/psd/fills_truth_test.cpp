@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "psd/compositor.h"
 #include "psd/fills.h"
 #include "psd/reader.h"
 #include "support/temp_dir.h"
