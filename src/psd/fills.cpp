@@ -72,7 +72,11 @@ void renderGradientFill(const GradientFill& fill, const Box& reference, const Bo
   g.dy = -std::sin(g.angleRadians);
   const double cx = (reference.left + reference.right) / 2.0 + fill.offsetX / 100 * width;
   const double cy = (reference.top + reference.bottom) / 2.0 + fill.offsetY / 100 * height;
-  const double half = (std::fabs(width * g.dx) + std::fabs(height * g.dy)) * std::fabs(fill.scale) / 2;
+  // Half the length: from the centre along the angle to the box's edge.
+  const double adx = std::fabs(g.dx), ady = std::fabs(g.dy);
+  const double toSide = adx > 1e-12 ? width / 2 / adx : HUGE_VAL;
+  const double toTop = ady > 1e-12 ? height / 2 / ady : HUGE_VAL;
+  const double half = std::min(toSide, toTop) * std::fabs(fill.scale);
   // Photoshop puts the gradient's end points on whole pixels.
   const double ax = std::round(cx - half * g.dx), ay = std::round(cy - half * g.dy);
   const double bx = std::round(cx + half * g.dx), by = std::round(cy + half * g.dy);

@@ -17,9 +17,9 @@ struct DescriptorValue;  // descriptor.h
 enum class GradientStyle : uint8_t { kLinear, kRadial, kAngle, kReflected, kDiamond };
 
 // A gradient fill ("GdFl"). The gradient runs through the centre of its
-// reference box (moved by the offset) along the angle; its length at scale
-// 1 is the box's extent along that direction, and its two end points sit
-// on whole pixels (rounded). Linear runs from one end point to the other;
+// reference box (moved by the offset) along the angle; at scale 1 it ends
+// where that line leaves the box (through the box's centre), and its two
+// end points sit on whole pixels (rounded). Linear runs from one end point to the other;
 // radial, reflected and diamond run from the centre over half of it (the
 // diamond's corners on the angle's axes); angle sweeps counter-clockwise
 // from the angle's direction.

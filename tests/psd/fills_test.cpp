@@ -151,6 +151,15 @@ TEST(GradientFillGeometry, LinearSpansTheBoxAlongTheAngle) {
   EXPECT_EQ(greyAt(f, tall, 3, 25), 191u);
   f.angle = -90;
   EXPECT_EQ(greyAt(f, tall, 3, 75), 191u);
+
+  // Off the axes the gradient ends where the line through the centre
+  // leaves the box: at 150 degrees in a 64 x 64 box, 32 / cos 30 = 36.95
+  // each way: the start rounded to (64, 50), the end to (0, 14).
+  const Box square{0, 0, 64, 64};
+  f.angle = 150;
+  EXPECT_EQ(greyAt(f, square, 32, 32), 128u);
+  EXPECT_EQ(greyAt(f, square, 64, 50), 0u);
+  EXPECT_EQ(greyAt(f, square, 0, 14), 255u);
 }
 
 TEST(GradientFillGeometry, ScaleOffsetAndAreaPlacement) {
@@ -199,7 +208,6 @@ TEST(GradientFillGeometry, RadialReflectedDiamondAndAngle) {
   EXPECT_EQ(greyAt(f, square, 40, 35), 128u);
   EXPECT_EQ(greyAt(f, square, 100, 50), 255u);  // a corner
   f.angle = 45;  // corners on the diagonals, the length now the square's diagonal
-  EXPECT_EQ(greyAt(f, square, 75, 50), 128u);  // (17.68 + 17.68) / 70.71
   EXPECT_EQ(greyAt(f, square, 50, 25), 128u);
 
   f = fill(GradientStyle::kAngle, 0);

@@ -12,6 +12,7 @@
 
 #include "psd/fills.h"
 #include "psd/reader.h"
+#include "psd/vector_mask.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {
@@ -38,7 +39,8 @@ bool loadTruth(const std::string& name, Truth& t) {
 }
 
 // The fill of record `index` drawn over the canvas. An aligned gradient
-// spans the layer's bounds, or its mask's when the layer stores no pixels.
+// spans its vector mask's bounds, else the layer's, or its raster mask's
+// when the layer stores no pixels.
 std::vector<uint32_t> drawFill(const Document& d, size_t index) {
   const LayerRecord& r = d.layerRecords.at(index);
   const Box canvas{0, 0, d.width, d.height};
@@ -50,7 +52,9 @@ std::vector<uint32_t> drawFill(const Document& d, size_t index) {
     return out;
   }
   Box reference = canvas;
-  if (r.gradientFill.alignWithLayer) {
+  if (r.gradientFill.alignWithLayer && r.vectorMask) {
+    reference = bounds(*r.vectorMask, d.width, d.height);
+  } else if (r.gradientFill.alignWithLayer) {
     reference = r.width > 0 ? Box{r.left, r.top, r.left + r.width, r.top + r.height}
                             : Box{r.mask.left, r.mask.top, r.mask.left + r.mask.width, r.mask.top + r.mask.height};
   }
@@ -89,6 +93,20 @@ TEST(FillsTruth, GradientFillsMatchPhotoshopsPixels) {
   ASSERT_EQ(t.document.layerRecords.at(0).layerType, kLayerGradientFill);
   EXPECT_EQ(storedDifference(t.document, 0), 1);
   EXPECT_EQ(storedDifference(t.document, 1), 1);
+}
+
+TEST(FillsTruth, ShapeLayerGradientsSpanTheirPaths) {
+  Truth t;
+  // Four dithered rainbow gradients at 180 degrees, each cut by a square
+  // path one pixel inside the layer's bounds.
+  if (!loadTruth("transparency/knockout-isolated-groups.psd", t)) GTEST_SKIP() << "no ../shared/psd-samples folder";
+  int fills = 0;
+  for (size_t i = 0; i < t.document.layerRecords.size(); ++i) {
+    if (t.document.layerRecords[i].layerType != kLayerGradientFill) continue;
+    EXPECT_LE(storedDifference(t.document, i), 1) << i;
+    ++fills;
+  }
+  EXPECT_EQ(fills, 4);
 }
 
 TEST(FillsTruth, GradientFillOfA32BitDocumentMatchesTheMergedImage) {
