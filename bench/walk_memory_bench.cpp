@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "psd/layer_walk.h"
+#include "support/cell_pixels.h"
 #include "support/psd_writer.h"
 
 namespace {
@@ -80,7 +81,7 @@ int walk(const std::string& path, bool fullCanvas) {
       std::vector<uint32_t> canvas(static_cast<size_t>(cell->width) * static_cast<size_t>(cell->height));
       for (int32_t y = 0; y < cell->height; ++y)
         for (int32_t x = 0; x < cell->width; ++x)
-          canvas[static_cast<size_t>(y) * cell->width + x] = cell->pixelAt(x, y);
+          canvas[static_cast<size_t>(y) * cell->width + x] = korvex::test::pixelAt(*cell, x, y);
       canvases.push_back(std::move(canvas));
     }
   }

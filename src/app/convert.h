@@ -8,8 +8,10 @@
 
 #include "config/settings.h"
 #include "image/cell_image.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
+#include "platform/platform.h"
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -59,11 +61,21 @@ class ConvertToVT {
   // Fills the settings from the user's settings files (JSON, else text).
   bool readSettingsFiles();
   bool extractCells();
-  bool writeDocuments();
+  // Writes the atlas into `outputs`, creating the output folder first.
+  Status writeAtlas(platform::OutputSet& outputs) const;
+  bool writeDocuments(platform::OutputSet& outputs);
 };
 
+// The packer's part of the settings.
+PackSettings packSettingsOf(const ConversionSettings& settings);
+// Prints a failure: its message, then "reason: <reason>" when it has one.
+// True when `status` is ok (nothing is printed).
+bool report(const Status& status);
+
 // The program entry: returns the process exit code (0 success, 1 failure,
-// 255 when started without arguments).
+// 255 when started without arguments). "--help"/"-h" and "--version"/"-V"
+// as the first argument print the usage text or the version on standard
+// output instead, exit code 0.
 int runKorvex(int argc, const char* const argv[]);
 
 }  // namespace korvex

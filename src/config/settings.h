@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvex {
 
@@ -61,7 +62,10 @@ int32_t parseSortMode(const std::string& text);
 // mode with `settings` filled; false = settings-file mode, `settings` untouched.
 // Names are read at odd positions, each followed by its value; a final name
 // without a value is ignored. A non-empty outputpath gets a "/" appended, and
-// "\\" becomes "/" in outputpath and inputfile.
-bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[]);
+// "\\" becomes "/" in outputpath and inputfile. In command-line mode each
+// unknown name, and a final name without a value, adds a "warning: " line to
+// `warnings` saying what was done with it.
+bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[],
+                  std::vector<std::string>* warnings = nullptr);
 
 }  // namespace korvex

@@ -143,6 +143,17 @@ TEST(JsonSettings, SyntaxErrorsNameTheLineAndTheRestOfIt) {
   EXPECT_FALSE(r.ok);
 }
 
+TEST(JsonSettings, DeepObjectsAndHugeNumbersInsideThemAreSafe) {
+  test::TempDir dir;
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "{\"a\":";
+  EXPECT_FALSE(readJson(deep, dir).ok);  // objects count towards the nesting limit too
+
+  // A number beyond any double, even inside an ignored key, is no exception.
+  JsonRead r = readJson(replaced(kFullJson, "[1, 2, 3]", "[[-1e999], {\"x\": 1e999}]"), dir);
+  EXPECT_TRUE(r.ok) << r.printed;
+}
+
 TEST(JsonSettings, TheFirstValueIsTheDocumentAndItsNumbersAreLenient) {
   test::TempDir dir;
   std::string json = replaced(kFullJson, "\"texture_height\": -256.7", "\"texture_height\": 01");

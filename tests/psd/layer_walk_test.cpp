@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cell_pixels.h"
 #include "support/psd_writer.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
@@ -84,7 +85,7 @@ void expectCanvas(const CellImage& cell, const std::vector<uint32_t>& expected) 
   for (int32_t y = 0; y < cell.height; ++y)
     for (int32_t x = 0; x < cell.width; ++x) {
       const uint32_t want = expected[static_cast<size_t>(y) * cell.width + x];
-      const uint32_t got = cell.pixelAt(x, y);
+      const uint32_t got = test::pixelAt(cell, x, y);
       // Transparent pixels only need to be transparent.
       if (want < 0x01000000u) ASSERT_LT(got, 0x01000000u) << x << "," << y;
       else ASSERT_EQ(got, want) << x << "," << y;
@@ -118,14 +119,14 @@ TEST(LayerWalk, TopLevelLayersComeOutTopmostFirstWithDotsReplaced) {
   EXPECT_EQ(offCanvas.width, 8);
   EXPECT_EQ(offCanvas.height, 6);
   EXPECT_EQ(offCanvas.stride, 32);
-  EXPECT_EQ(offCanvas.pixelAt(0, 0), kGreen);
-  EXPECT_EQ(offCanvas.pixelAt(7, 5), kGreen);
+  EXPECT_EQ(test::pixelAt(offCanvas, 0, 0), kGreen);
+  EXPECT_EQ(test::pixelAt(offCanvas, 7, 5), kGreen);
   const CellImage& bottom = *w.table.cells[2];
   EXPECT_EQ(bottom.canvasX, 1);
   EXPECT_EQ(bottom.canvasY, 2);
   EXPECT_EQ(bottom.boxWidth, 3);
   EXPECT_EQ(bottom.boxHeight, 4);
-  EXPECT_EQ(bottom.pixelAt(2, 3), kRed);
+  EXPECT_EQ(test::pixelAt(bottom, 2, 3), kRed);
   EXPECT_EQ(bottom.priority, 0);
   EXPECT_EQ(w.table.canvasHalfWidth, 16);
   EXPECT_EQ(w.table.canvasHalfHeight, 12);
@@ -231,7 +232,7 @@ TEST(LayerWalk, HiddenEmptyAndAllHiddenGroups) {
     EXPECT_EQ(cell->height, 24);
     EXPECT_EQ(cell->pixels, nullptr);
     EXPECT_EQ(cell->boxWidth, 0);
-    EXPECT_EQ(cell->pixelAt(0, 0), 0u);
+    EXPECT_EQ(test::pixelAt(*cell, 0, 0), 0u);
   }
 }
 

@@ -40,17 +40,19 @@ struct PrevCellMap {
 };
 
 // Replaces `prev` with the cell map at `cellMapPath`, its cells matched
-// against `newCells`. A file that is missing or not well-formed XML imports
+// against the names of the new cells, `newNames`. A file that is missing or not well-formed XML imports
 // nothing (hasPrevCellMap false) and is no error. False, with a message
 // printed and `prev` left empty, when a cell's size cannot be read: its mesh
 // points could not be carried over.
 //
-// After the import, prevPackedCells[i].kind is 0 when a new cell has the
-// name of old cell i, 4 when an earlier old cell had the same position
-// (an alias, listed in that cell's aliasNames), else 1 (a placeholder is
-// needed). Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
+// After the import, prevPackedCells[i].kind is kOrdinaryCell when a new cell
+// has the name of old cell i, kAliasCell when an earlier old cell had the same
+// position (listed in that cell's aliasNames), else kPlaceholderCell. Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
 // for the old cell size w x h. At most kMaxCells cells are imported.
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
+bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
                        PrevCellMap& prev);
+
+// The names of the old cells of kind kPlaceholderCell: each is packed as an empty placeholder under its name.
+std::vector<std::string> placeholderNames(const PrevCellMap& prev);
 
 }  // namespace korvex

@@ -1,4 +1,4 @@
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 
 #include <gtest/gtest.h>
 
@@ -26,22 +26,12 @@ std::string mapXml(const std::string& cells) {
          cells + "</cells>\r\n</VantrelCellMap>\r\n";
 }
 
-std::vector<PackedCell> newCells(const std::vector<std::string>& names) {
-  std::vector<PackedCell> cells;
-  for (const std::string& name : names) {
-    PackedCell cell;
-    cell.name = name;
-    cells.push_back(cell);
-  }
-  return cells;
-}
-
 class PrevCellMapTest : public ::testing::Test {
  protected:
   // Imports `xml` written to a file; returns the import's result.
   bool import(const std::string& xml, const std::vector<std::string>& names = {}) {
     test::writeFile(path(), xml);
-    return ImportPrevCellMap(path(), newCells(names), prev);
+    return ImportPrevCellMap(path(), names, prev);
   }
   std::string path() const { return dir.file("art.vtce"); }
 
