@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "psd/adjustments.h"
 #include "psd/compositor.h"
 #include "psd/descriptor.h"
 #include "psd/fills.h"
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         korvex::psd::renderPatternFill(record.patternFill, pattern, area, pixels.data());
       }
     }
-    if (record.hasGradientMap) korvex::psd::applyGradientMap(record.gradientMap, pixels.data(), pixels.size());
+    if (record.adjustment) korvex::psd::applyAdjustment(*record.adjustment, pixels.data(), pixels.size());
   }
   std::vector<korvex::psd::Pattern> patterns;
   korvex::psd::parsePatterns(data, size, patterns, error);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "psd/adjustments.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
 #include "psd/vector_mask.h"
@@ -96,11 +97,12 @@ struct LayerRecord {
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
-  bool hasGradientMap = false;  // a gradient map adjustment ("grdm")
-  GradientMap gradientMap;
-  // Why the record's fill or adjustment cannot be drawn (a noise gradient,
-  // an unread colour space), for a warning; empty when it can.
+  // Why the record's gradient or pattern fill cannot be drawn (a noise
+  // gradient, no pattern named), for a warning; empty when it can.
   std::string warning;
+  // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
+  // (colour lookup) read as AdjustmentKind::kUnknown.
+  std::optional<Adjustment> adjustment;
   // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
   // is drawn within the path's bounds.
   std::optional<VectorMask> vectorMask;

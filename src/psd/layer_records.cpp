@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "psd/adjustments.h"
 #include "psd/descriptor.h"
 #include "psd/reader_internal.h"
 
@@ -49,16 +50,6 @@ BlendMode blendModeOf(const std::string& key) {
   for (const auto& m : kModes)
     if (key == m.key) return m.mode;
   return BlendMode::kNormal;
-}
-
-// Tagged block keys of adjustment layers.
-bool isAdjustmentKey(const std::string& key) {
-  static const char* const kKeys[] = {"levl", "curv", "brit", "blnc", "hue ", "hue2", "selc", "mixr",
-                                      "grdm", "phfl", "expA", "vibA", "thrs", "nvrt", "post", "clrL",
-                                      "blwh", "brst"};
-  for (const char* k : kKeys)
-    if (key == k) return true;
-  return false;
 }
 
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
@@ -186,12 +177,13 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       r.fillColor = solidColor(data);
     } else if (key == "GdFl" || key == "PtFl") {
       if (!readFillBlock(key, data, r, error)) return false;
-    } else if (key == "grdm") {
-      r.layerType = kLayerAdjustment;
-      std::string why;
-      r.hasGradientMap = parseGradientMap(data.here(), data.remaining(), r.gradientMap, why);
-      if (!r.hasGradientMap) r.warning = why;
-    } else if (isAdjustmentKey(key)) {
+    } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {
+      // "CgEd" follows "brit" and refines it.
+      if (!r.adjustment) r.adjustment.emplace();
+      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, error)) {
+        error += data.where();
+        return false;
+      }
       r.layerType = kLayerAdjustment;
     } else if (key == "vmsk" || key == "vsms") {
       VectorMask mask;
