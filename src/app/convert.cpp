@@ -116,7 +116,7 @@ void ConvertToVT::setInputPath(const std::string& path) {
   inputPath = path;
   // A file that begins with the PSD signature is a document whatever its name.
   std::string start;
-  isPsdInput = (path.size() > 3 && path.find(".psd") != std::string::npos) ||
+  isPsdInput = (path.size() > 3 && (path.find(".psd") != std::string::npos || path.find(".psb") != std::string::npos)) ||
                (platform::readFileStart(path, 4, start) && start == "8BPS");
 
   size_t slash = lastPathSeparator(path);

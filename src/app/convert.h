@@ -25,8 +25,8 @@ class ConvertToVT {
   // extraction, name checks, priorities, packing and the documents, in that
   // order. False (its message printed) as soon as a step fails.
   bool runConversion(int argc, const char* const argv[]);
-  // Takes the input path: PSD or information-file input (".psd" anywhere in
-  // the path, case-sensitive), the input folder (up to and including the last
+  // Takes the input path: PSD or information-file input (".psd" or ".psb"
+  // anywhere in the path, case-sensitive), the input folder (up to and including the last
   // "/" or "\"), the output name (the file name without its last extension,
   // unless a name is already set) and an empty output folder (the input folder).
   void setInputPath(const std::string& path);

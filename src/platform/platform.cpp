@@ -1,13 +1,16 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -153,6 +156,66 @@ Status createFolders(const std::string& path) {
   if (!std::filesystem::is_directory(path, error))
     return Status::failure(Status::Code::kNotAFile, "", path + " is not a folder");
   return Status::ok();
+}
+
+namespace {
+
+// Files below this size are read: copying them costs less than mapping.
+constexpr off_t kMapThreshold = 1 << 20;
+
+}  // namespace
+
+FileBytes::~FileBytes() { release(); }
+
+void FileBytes::release() {
+  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  mapped_ = false;
+  data_ = nullptr;
+  size_ = 0;
+  copy_.clear();
+}
+
+bool FileBytes::open(const std::string& path, std::string& error) {
+  release();
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+    error = "cannot open " + path;
+    return false;
+  }
+  if (S_ISREG(info.st_mode) && info.st_size >= kMapThreshold &&
+      static_cast<uint64_t>(info.st_size) <= SIZE_MAX) {
+    const size_t size = static_cast<size_t>(info.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd, 0);
+    if (map != MAP_FAILED) {
+      data_ = static_cast<const uint8_t*>(map);
+      size_ = size;
+      mapped_ = true;
+      return true;
+    }
+  }
+  // Read to the end, whatever the file claims its size is: into the space
+  // its size promises, then in steps for anything beyond it.
+  copy_.resize(S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0);
+  size_t used = 0;
+  for (;;) {
+    uint8_t step[1 << 16];
+    const bool full = used == copy_.size();
+    const ssize_t n = full ? ::read(file.fd, step, sizeof step) : ::read(file.fd, copy_.data() + used, copy_.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      copy_.clear();
+      error = "cannot read " + path;
+      return false;
+    }
+    if (n == 0) break;
+    if (full) copy_.insert(copy_.end(), step, step + n);
+    used += static_cast<size_t>(n);
+  }
+  copy_.resize(used);
+  data_ = copy_.data();
+  size_ = used;
+  return true;
 }
 
 void writeConsole(const std::string& bytes) {

@@ -4,6 +4,8 @@
 // this file's .cpp.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -49,6 +51,34 @@ Status readFileStart(const std::string& path, size_t count, std::string& bytes);
 
 // Creates the folder `path` and every missing parent; ok when it exists.
 Status createFolders(const std::string& path);
+// A file's bytes, read-only, for the life of the object. A large regular
+// file is mapped (its pages populated in one go, no copy); a small file, or
+// one the system cannot map, is read into memory. The trade-off: a mapped
+// file that another program truncates while Korvex reads it stops Korvex
+// with SIGBUS instead of an error; input documents are not expected to
+// change during a conversion, and small files (where copying costs
+// nothing) never take the risk.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  ~FileBytes();
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  // False with `error` ("cannot open PATH" / "cannot read PATH") when the
+  // file cannot be read.
+  bool open(const std::string& path, std::string& error);
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool mapped() const { return mapped_; }
+
+ private:
+  void release();
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::vector<uint8_t> copy_;
+};
 
 // Writes bytes to standard error and flushes.
 void writeConsole(const std::string& bytes);

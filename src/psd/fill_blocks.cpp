@@ -13,8 +13,6 @@
 namespace korvex::psd {
 
 using detail::Header;
-using detail::Plane;
-using detail::Scratch;
 
 namespace {
 
@@ -82,6 +80,12 @@ std::string asciiOf(const std::u16string& text) {
   }
   return out;
 }
+
+// One decoded channel of a pattern.
+struct Plane {
+  std::vector<uint8_t> values;  // width*height
+  bool present = false;
+};
 
 bool fail(std::string& error, const std::string& what) {
   error = what;
@@ -234,7 +238,7 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(hgt);
   Plane color[4];
   Plane alpha;
-  Scratch scratch;
+  detail::RowSource source;
   for (uint32_t i = 0; i < channels + 2; ++i) {
     uint32_t written = 0, length = 0;
     if (!list.u32(written)) return fail(error, "pattern channel " + std::to_string(i) + " is missing" + list.where());
@@ -262,8 +266,8 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
     }
     plane->values.resize(pixels);
     if (!detail::decodeSamples(array.here(), array.remaining(), compression, static_cast<int>(w),
-                               static_cast<int>(hgt), static_cast<int>(depth), plane == &alpha,
-                               plane->values.data(), scratch, error)) {
+                               static_cast<int>(hgt), static_cast<int>(depth), plane == &alpha, false,
+                               plane->values.data(), source, error)) {
       error = "pattern channel " + std::to_string(i) + ": " + error;
       return false;
     }
@@ -275,7 +279,9 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
   out.width = static_cast<int32_t>(w);
   out.height = static_cast<int32_t>(hgt);
   out.pixels.resize(pixels);
-  detail::combine(h, color, alpha, pixels, out.pixels.data());
+  const uint8_t* colorValues[4] = {nullptr, nullptr, nullptr, nullptr};
+  for (int i = 0; i < colorCount; ++i) colorValues[i] = color[i].values.data();
+  detail::combine(h, colorValues, alpha.present ? alpha.values.data() : nullptr, pixels, out.pixels.data());
   return true;
 }
 

@@ -59,6 +59,8 @@ struct PsdOptions {
   // A merged image composed of the visible pixel layers (normal mode, with
   // opacity) over white; false writes an all-white merged image.
   bool withMergedImage = true;
+  // A large document (PSB, version 2) with its wider length fields.
+  bool psb = false;
   // Tagged blocks of the layer and mask section as (key, data), written
   // after the layer info ("Patt" and the like).
   std::vector<std::pair<std::string, std::string>> globalBlocks;
