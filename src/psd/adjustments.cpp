@@ -751,7 +751,7 @@ constexpr KeyKind kKeys[] = {
     {"mixr", AdjustmentKind::kChannelMixer},   {"nvrt", AdjustmentKind::kInvert},
     {"post", AdjustmentKind::kPosterize},      {"thrs", AdjustmentKind::kThreshold},
     {"selc", AdjustmentKind::kSelectiveColor}, {"clrL", AdjustmentKind::kUnknown},
-    {"grdm", AdjustmentKind::kUnknown},        {"brst", AdjustmentKind::kUnknown},
+    {"grdm", AdjustmentKind::kGradientMap},        {"brst", AdjustmentKind::kUnknown},
 };
 
 }  // namespace
@@ -789,6 +789,10 @@ bool parseAdjustment(std::string_view key, const uint8_t* data, size_t size, Adj
     case AdjustmentKind::kPosterize: ok = parseLevel(r, a, a.levelCount, 2, error); break;
     case AdjustmentKind::kThreshold: ok = parseLevel(r, a, a.threshold, 1, error); break;
     case AdjustmentKind::kSelectiveColor: ok = parseSelectiveColor(r, a, error); break;
+    case AdjustmentKind::kGradientMap:
+      // Damaged, noise or in an unread colour space: left undrawn.
+      if (!parseGradientMap(data, size, a.gradientMap, error)) a.kind = AdjustmentKind::kUnknown;
+      break;
     default: break;
   }
   if (!ok) return false;
@@ -820,6 +824,9 @@ void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t width, size_t
     case AdjustmentKind::kChannelMixer: eachColor(r, [&](const Rgb& c) { return channelMixer(a, c); }); break;
     case AdjustmentKind::kThreshold: eachColor(r, [&](const Rgb& c) { return threshold(a, c); }); break;
     case AdjustmentKind::kSelectiveColor: eachColor(r, [&](const Rgb& c) { return selectiveColor(a, c); }); break;
+    case AdjustmentKind::kGradientMap:
+      for (size_t y = 0; y < height; ++y) applyGradientMap(a.gradientMap, pixels + y * stride, width);
+      break;
     default: break;
   }
 }

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "psd/gradient.h"
+
 namespace korvex::psd {
 
 enum class AdjustmentKind : uint8_t {
@@ -34,6 +36,7 @@ enum class AdjustmentKind : uint8_t {
   kPosterize,           // "post"
   kThreshold,           // "thrs"
   kSelectiveColor,      // "selc"
+  kGradientMap,         // "grdm" (a noise gradient or an unread colour space reads as kUnknown)
 };
 
 // One input -> output mapping of levels: inputs outside [inBlack, inWhite]
@@ -111,6 +114,8 @@ struct Adjustment {
   // reds, yellows, greens, cyans, blues, magentas, whites, neutrals, blacks.
   std::array<std::array<int16_t, 4>, 9> selective{};
   bool absolute = false;  // false: relative to the ink present
+
+  GradientMap gradientMap;  // kGradientMap (gradient.h)
 };
 
 // True when `key` is the key of an adjustment layer's settings block

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "psd/adjustments.h"
+#include "psd/fills.h"
+#include "psd/gradient.h"
 #include "psd/vector_mask.h"
 
 namespace korvex::psd {
@@ -122,8 +124,13 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
+  PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
+  // Why the record's gradient or pattern fill cannot be drawn (a noise
+  // gradient, no pattern named), for a warning; empty when it can.
+  std::string warning;
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
-  // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
+  // (colour lookup) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
   // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
   // is drawn within the path's bounds.
@@ -138,6 +145,7 @@ struct Document {
   int16_t depth = 8;      // bits per channel: 1, 8, 16 or 32
   int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
+  std::vector<Pattern> patterns;          // from the "Patt", "Pat2" and "Pat3" blocks, in file order
 };
 
 }  // namespace korvex::psd

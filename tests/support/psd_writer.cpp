@@ -12,6 +12,7 @@
 //       (8-bit documents; 16- and 32-bit ones write an empty layer info and
 //       put the same bytes into an "Lr16"/"Lr32" tagged block)
 //     global mask info: length 0
+//     tagged blocks of the document (globalBlocks)
 //   merged image: compression (2) and the planar colour channels
 //
 // All integers are big-endian.
@@ -521,6 +522,7 @@ std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) 
     section.u32(0);
     taggedBlock(section, o.depth == 16 ? "Lr16" : "Lr32", info, o.psb);
   }
+  for (const auto& [key, data] : o.globalBlocks) taggedBlock(section, key.c_str(), data, o.psb);
   b.block(section.str(), o.psb);
   b.raw(mergedImage(o, records));
   return b.str();

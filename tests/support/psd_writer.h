@@ -61,6 +61,9 @@ struct PsdOptions {
   bool withMergedImage = true;
   // A large document (PSB, version 2) with its wider length fields.
   bool psb = false;
+  // Tagged blocks of the layer and mask section as (key, data), written
+  // after the layer info ("Patt" and the like).
+  std::vector<std::pair<std::string, std::string>> globalBlocks;
 };
 
 // A pixel layer filled with one colour.
