@@ -15,6 +15,7 @@
 #include <limits>
 #include <thread>
 
+#include "psd/colour.h"
 #include "psd/reader_internal.h"
 
 namespace korvex::psd::detail {
@@ -105,8 +106,8 @@ uint8_t mul255(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a * b + 12
 
 // sRGB value (0..255) of a linear component.
 uint8_t srgb(double linear) {
-  double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-  return static_cast<uint8_t>(std::lround(std::min(1.0, std::max(0.0, v)) * 255));
+  // NaN reads as 0: max(0, NaN) is 0.
+  return static_cast<uint8_t>(std::lround(std::min(1.0, std::max(0.0, colour::linearToSrgb(linear))) * 255));
 }
 
 // CIE Lab (D50, as Photoshop stores it: L 0..255 for 0..100, a and b
