@@ -89,6 +89,10 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // Advanced blending. "clbl": a clipping base blends its clipped layers
+  // with itself first and the result with its own mode ("blend clipped
+  // layers as group").
+  bool blendClippedAsGroup = true;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

@@ -161,6 +161,11 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
       if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
     } else if (key == "iOpa") {
       data.u8(r.fillOpacity);
+    } else if (key == "clbl") {
+      // A flag byte and three bytes of padding.
+      uint8_t flag = 1;
+      data.u8(flag);
+      r.blendClippedAsGroup = flag != 0;
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
       r.fillColor = solidColor(data);
