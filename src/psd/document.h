@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "psd/adjustments.h"
 
 namespace korvex::psd {
 
@@ -93,6 +96,9 @@ struct LayerRecord {
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").
   bool blendClippedAsGroup = true;
+  // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
+  // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
+  std::optional<Adjustment> adjustment;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "psd/adjustments.h"
 #include "psd/descriptor.h"
 #include "psd/reader_internal.h"
 
@@ -47,16 +48,6 @@ BlendMode blendModeOf(const std::string& key) {
   for (const auto& m : kModes)
     if (key == m.key) return m.mode;
   return BlendMode::kNormal;
-}
-
-// Tagged block keys of adjustment layers.
-bool isAdjustmentKey(const std::string& key) {
-  static const char* const kKeys[] = {"levl", "curv", "brit", "blnc", "hue ", "hue2", "selc", "mixr",
-                                      "grdm", "phfl", "expA", "vibA", "thrs", "nvrt", "post", "clrL",
-                                      "blwh", "brst"};
-  for (const char* k : kKeys)
-    if (key == k) return true;
-  return false;
 }
 
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
@@ -173,7 +164,13 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
       r.layerType = kLayerGradientFill;
     } else if (key == "PtFl") {
       r.layerType = kLayerPatternFill;
-    } else if (isAdjustmentKey(key)) {
+    } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {
+      // "CgEd" follows "brit" and refines it.
+      if (!r.adjustment) r.adjustment.emplace();
+      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, error)) {
+        error += data.where();
+        return false;
+      }
       r.layerType = kLayerAdjustment;
     }
   }

@@ -353,7 +353,9 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
     taggedBlock(extra, "iOpa", f.str());
   }
   if (r.kind == PsdRecordKind::kSolidFill) taggedBlock(extra, "SoCo", solidColorBlock(r.fillColor));
-  if (r.kind == PsdRecordKind::kAdjustment) taggedBlock(extra, "levl", levelsBlock());
+  if (r.kind == PsdRecordKind::kAdjustment)
+    taggedBlock(extra, r.adjustmentKey.c_str(),
+                r.adjustmentKey == "levl" && r.adjustmentBlock.empty() ? levelsBlock() : r.adjustmentBlock);
   b.block(extra.str());
   return b.str();
 }
