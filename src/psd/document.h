@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "psd/adjustments.h"
+#include "psd/fills.h"
+#include "psd/gradient.h"
 
 namespace korvex::psd {
 
@@ -99,6 +101,13 @@ struct LayerRecord {
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
+  GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
+  PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
+  bool hasGradientMap = false;  // a gradient map adjustment ("grdm")
+  GradientMap gradientMap;
+  // Why the record's fill or adjustment cannot be drawn (a noise gradient,
+  // an unread colour space), for a warning; empty when it can.
+  std::string warning;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };
@@ -109,6 +118,7 @@ struct Document {
   int16_t depth = 8;      // bits per channel: 1, 8, 16 or 32
   int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
+  std::vector<Pattern> patterns;          // from the "Patt", "Pat2" and "Pat3" blocks, in file order
 };
 
 }  // namespace korvex::psd
