@@ -7,15 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "psd/box.h"
 #include "psd/document.h"
 
 namespace korvex::psd {
-
-// A rectangle on the canvas, right and bottom exclusive.
-struct Box {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
-  bool empty() const { return right <= left || bottom <= top; }
-};
 
 // Renders lists of records of one document into one reused canvas-size
 // working buffer, which starts transparent white (0x00FFFFFF), as

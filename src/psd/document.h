@@ -12,6 +12,7 @@
 #include "psd/adjustments.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
+#include "psd/vector_mask.h"
 
 namespace korvex::psd {
 
@@ -108,6 +109,9 @@ struct LayerRecord {
   // Why the record's fill or adjustment cannot be drawn (a noise gradient,
   // an unread colour space), for a warning; empty when it can.
   std::string warning;
+  // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
+  // is drawn within the path's bounds.
+  std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

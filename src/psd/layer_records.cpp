@@ -10,13 +10,15 @@
 //     mask data: length (4) + [rectangle (16), default colour (1), flags (1), ...]
 //     blending ranges: length (4) + data
 //     legacy name: Pascal string padded to a multiple of 4 bytes
-//     tagged blocks: "8BIM" or "8B64", key (4), length (4), data
+//     tagged blocks: "8BIM" or "8B64", key (4), length (4), data (the
+//       vector mask blocks are read in vector_mask.cpp)
 //
 // Every length, count and offset is checked against the bytes that hold it
 // before use.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "psd/adjustments.h"
 #include "psd/descriptor.h"
@@ -137,7 +139,7 @@ struct StoredRectangle {
 };
 
 // The tagged blocks after a record's name.
-bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
+bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::string& error) {
   TaggedBlock block;
   for (BlockStep step; (step = nextTaggedBlock(c, false, block)) != BlockStep::kEnd;) {
     const std::string& key = block.key;
@@ -193,12 +195,19 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
         return false;
       }
       r.layerType = kLayerAdjustment;
+    } else if (key == "vmsk" || key == "vsms") {
+      VectorMask mask;
+      if (!parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, error)) {
+        error = "vector mask: " + error + data.where();
+        return false;
+      }
+      r.vectorMask = std::move(mask);
     }
   }
   return true;
 }
 
-bool readLayerRecord(ByteReader& c, LayerRecord& r, RecordInfo& info, std::string& error) {
+bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo& info, std::string& error) {
   StoredRectangle rect;
   uint16_t channelCount;
   if (!rect.read(c) || !c.u16(channelCount)) {
@@ -275,7 +284,7 @@ bool readLayerRecord(ByteReader& c, LayerRecord& r, RecordInfo& info, std::strin
   extra.skip(nameLength);
   // The Pascal string is padded to a multiple of 4 bytes, length byte included.
   extra.skip(std::min<size_t>(extra.remaining(), (4 - (nameLength + 1) % 4) % 4));
-  if (!readTaggedBlocks(extra, r, error)) return false;
+  if (!readTaggedBlocks(extra, h, r, error)) return false;
   if (r.sectionType == 1 || r.sectionType == 2) r.layerType = kLayerGroupHeader;
   if (r.sectionType == 3) r.layerType = kLayerSectionDivider;
   return true;
@@ -312,7 +321,7 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
   std::vector<LayerRecord> records(count);
   std::vector<RecordInfo> infos(count);
   for (size_t i = 0; i < count; ++i) {
-    if (!readLayerRecord(c, records[i], infos[i], error)) {
+    if (!readLayerRecord(c, h, records[i], infos[i], error)) {
       error = "layer record " + std::to_string(i) + ": " + error;
       return false;
     }
