@@ -66,6 +66,7 @@ struct LayerMask {
   uint8_t defaultColor = 255;  // value outside the rectangle
   bool disabled = false;       // flags bit 1: the mask is ignored
   bool inverted = false;       // flags bit 2: inverted when blending
+  bool fromVectorMask = false; // flags bit 3: rendered from the vector mask, which it then stands for
   std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
@@ -99,6 +100,9 @@ struct LayerRecord {
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").
   bool blendClippedAsGroup = true;
+  // "vscg": a shape layer (its fill in that block); its stored pixels are
+  // Photoshop's own rendering of the fill cut by the path, stroke included.
+  bool shapeLayer = false;
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;

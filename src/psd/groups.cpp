@@ -136,7 +136,7 @@ bool renderClippingGroup(Context& c, const Node& base, const Node* clipped, size
   } else {
     std::vector<uint32_t> scratch;
     Image content;
-    if (!layerContent(r, area, scratch, content)) return true;
+    if (!layerContent(c, r, area, scratch, content)) return true;
     for (int32_t y = area.top; y < area.bottom; ++y) std::copy_n(content.row(area.left, y), w, s.row(area.left, y));
   }
   const uint32_t normalAlpha = base.isGroup() ? 255u : r.fillOpacity;
@@ -171,7 +171,7 @@ bool baseShape(Context& c, const Node& base, const Box& area, ClipShape& out) {
     if (!buffer.allocate(area) || !renderItems(c, base.children, buffer.surface(), area)) return false;
     image = buffer.surface();
     opacity = div255(opacity * r.fillOpacity);
-  } else if (!layerContent(r, area, scratch, image)) {
+  } else if (!layerContent(c, r, area, scratch, image)) {
     return true;
   }
   MaskRows masks;

@@ -177,6 +177,8 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       uint8_t flag = 1;
       data.u8(flag);
       r.blendClippedAsGroup = flag != 0;
+    } else if (key == "vscg") {
+      r.shapeLayer = true;
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
       r.fillColor = solidColor(data);
@@ -270,6 +272,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.left = rect.left;
     r.mask.disabled = (maskFlags & 2) != 0;
     r.mask.inverted = (maskFlags & 4) != 0;
+    r.mask.fromVectorMask = (maskFlags & 8) != 0;
   }
   if (!extra.u32(length) || !extra.skip(length)) {
     error = "blending ranges run past the record" + extra.where();

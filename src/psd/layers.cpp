@@ -49,33 +49,95 @@ const uint8_t* Context::randomTable() {
 
 bool shows(const LayerRecord& r) { return r.visible && r.opacity > 0; }
 
+namespace {
+
+// An adjustment layer Korvex can apply.
+bool adjusts(const LayerRecord& r) {
+  return r.hasGradientMap || (r.adjustment && r.adjustment->kind != AdjustmentKind::kUnknown);
+}
+
+// The layer's own pixels draw it, fill layers' stored pixels included: for
+// shape and fill layers Photoshop keeps its own rendering of the fill there.
+bool drawsStoredPixels(const LayerRecord& r) {
+  return !r.imageData.empty() && r.layerType != kLayerAdjustment;
+}
+
+// The box a fill aligned with its layer spans: the vector mask's bounds,
+// else the raster mask's rectangle, else the canvas.
+Box fillReference(const Context& c, const LayerRecord& r) {
+  if (r.vectorMask && !r.vectorMask->disabled) return bounds(*r.vectorMask, c.canvas.right, c.canvas.bottom);
+  if (r.mask.present() && !r.mask.data.empty()) return boxAt(r.mask.left, r.mask.top, r.mask.width, r.mask.height);
+  return c.canvas;
+}
+
+const Pattern* findPattern(const Document& d, const std::string& id) {
+  for (const Pattern& p : d.patterns)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+// Draws an adjustment layer: the backdrop's colour changed, laid back over
+// the backdrop (keeping its alpha) with the layer's mode, opacity and masks.
+bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip) {
+  const size_t w = static_cast<size_t>(area.right - area.left);
+  Buffer adjusted;
+  if (!adjusted.copyOf(dst, area)) return false;
+  Surface& s = adjusted.surface();
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    uint32_t* row = s.row(area.left, y);
+    if (r.hasGradientMap) applyGradientMap(r.gradientMap, row, w);
+    else applyAdjustment(*r.adjustment, row, w);
+    for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
+  }
+  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
+}
+
+}  // namespace
+
 Box layerBounds(const Context& c, const LayerRecord& r) {
   if (!shows(r)) return Box{};
-  switch (r.imageData.empty() ? r.layerType : kLayerNormal) {
-    case kLayerNormal:
-      if (r.imageData.empty()) return Box{};
-      return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, c.canvas));
-    case kLayerSolidColor: return maskBounds(r, c.canvas);
-    default: return Box{};  // not drawn
+  if (drawsStoredPixels(r)) return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, c.canvas));
+  switch (r.layerType) {
+    case kLayerSolidColor:
+    case kLayerGradientFill:
+    case kLayerPatternFill: return maskBounds(r, c.canvas);
+    case kLayerAdjustment: return adjusts(r) ? maskBounds(r, c.canvas) : Box{};
+    default: return Box{};  // a pixel layer without pixels
   }
 }
 
-bool layerContent(const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch, Image& out) {
-  switch (r.imageData.empty() ? r.layerType : kLayerNormal) {
-    case kLayerNormal:
-      if (r.imageData.empty()) return false;
-      out = Image{boxAt(r.left, r.top, r.width, r.height), r.imageData.data(), static_cast<size_t>(r.width)};
-      return true;
+bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                  Image& out) {
+  if (drawsStoredPixels(r)) {
+    out = Image{boxAt(r.left, r.top, r.width, r.height), r.imageData.data(), static_cast<size_t>(r.width)};
+    return true;
+  }
+  const size_t w = static_cast<size_t>(area.right - area.left);
+  switch (r.layerType) {
     case kLayerSolidColor:
-      scratch.assign(static_cast<size_t>(area.right - area.left), 0xFF000000u | r.fillColor);
+      scratch.assign(w, 0xFF000000u | r.fillColor);
       out = Image{area, scratch.data(), 0};
       return true;
+    case kLayerGradientFill:
+      scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
+      renderGradientFill(r.gradientFill, r.gradientFill.alignWithLayer ? fillReference(c, r) : c.canvas, area,
+                         scratch.data());
+      out = Image{area, scratch.data(), w};
+      return true;
+    case kLayerPatternFill: {
+      const Pattern* pattern = findPattern(c.document, r.patternFill.patternId);
+      if (!pattern) return false;
+      scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
+      renderPatternFill(r.patternFill, *pattern, area, scratch.data());
+      out = Image{area, scratch.data(), w};
+      return true;
+    }
     default: return false;
   }
 }
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip) {
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop) {
   if (area.empty()) return true;
   const int n = area.right - area.left;
   uint8_t lut[256];
@@ -84,7 +146,7 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
   const bool masked = masks.active();
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
-  const RowBlender blend = clip ? rowBlenderAtop(mode) : rowBlender(mode);
+  const RowBlender blend = clip || atop ? rowBlenderAtop(mode) : rowBlender(mode);
   std::vector<uint8_t> cover(static_cast<size_t>(n));
   const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
   for (int32_t y = area.top; y < area.bottom; ++y) {
@@ -118,9 +180,10 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   Box area = intersect(intersect(layerBounds(c, r), dst.box), limit);
   if (clip) area = intersect(area, clip->box);
   if (area.empty()) return true;
+  if (r.layerType == kLayerAdjustment) return drawAdjustment(c, r, dst, area, clip);
   std::vector<uint32_t> scratch;
   Image content;
-  if (!layerContent(r, area, scratch, content)) return true;
+  if (!layerContent(c, r, area, scratch, content)) return true;
   return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip);
 }
 

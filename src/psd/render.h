@@ -94,7 +94,8 @@ void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
 // (the whole canvas when they hide nothing there).
 Box maskBounds(const LayerRecord& r, const Box& canvas);
 
-// A record's masks over one area, row by row: 255 shows, 0 hides.
+// A record's masks over one area, row by row: 255 shows, 0 hides. The
+// vector mask's coverage takes memory and time proportional to the area.
 class MaskRows {
  public:
   // False when memory runs out.
@@ -105,10 +106,14 @@ class MaskRows {
   const uint8_t* row(int32_t y);
 
  private:
+  // The raster mask's values of row `y` into row_.
+  void rasterRow(int32_t y);
+
   const LayerRecord* record_ = nullptr;
   Box area_;
-  bool active_ = false;
+  bool active_ = false, raster_ = false;
   std::vector<uint8_t> row_;
+  std::vector<uint8_t> vector_;  // the vector mask's coverage over the area, when it has one
 };
 
 // ---- layers.cpp ----
@@ -144,14 +149,17 @@ Box layerBounds(const Context& c, const LayerRecord& r);
 // Lays `src` (its pixels over `area`) onto `dst` inside `area` with `mode`,
 // coverage alpha * opacityFill / 65025 (opacityFill: opacity times fill
 // opacity, 0..65025), cut by the masks of `maskOwner` and by `clip`.
+// Clipped or `atop` (an adjustment's changed backdrop), the backdrop's
+// alpha stays.
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip);
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false);
 // Draws a pixel, fill or adjustment layer onto `dst` inside `limit` with
 // the layer's own mode, opacity and masks; `clip` as for drawImage.
 bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip);
 // The layer's colour over `area` (its pixels, or its fill drawn into
 // `scratch`). False when the layer has no colour of its own to draw.
-bool layerContent(const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch, Image& out);
+bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                  Image& out);
 
 // ---- groups.cpp ----
 
