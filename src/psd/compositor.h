@@ -18,15 +18,18 @@ namespace korvex::psd {
 //
 // The records form a tree by their group links: a list holding the layers of
 // one group still draws them inside that group (and its enclosing groups),
-// with the groups' blend modes, opacity and masks. Drawn: pixel layers and
-// solid colour fill layers with every blend mode, opacity, fill opacity and
-// layer masks; groups isolated (any mode but pass-through) or passing
-// through (with opacity and masks); clipping groups with "blend clipped
-// layers as group" on or off. Not drawn: hidden records, records of opacity
-// 0, and everything inside a group that is hidden or has opacity 0. Left
-// undrawn: gradient and pattern fills and adjustment layers. Fill opacity
-// acts like opacity in every mode. Dissolve uses a fixed per-document table
-// of random bytes (see layers.cpp), so results repeat exactly.
+// with the groups' blend modes, opacity and masks. Drawn: pixel layers,
+// solid colour, gradient and pattern fill layers (shape and fill layers from
+// Photoshop's stored rendering where the file has one), adjustment layers on
+// what lies below them in their group or on their clipping base; every blend
+// mode, opacity, fill opacity, raster and vector masks; groups isolated (any
+// mode but pass-through) or passing through (with opacity and masks);
+// clipping groups with "blend clipped layers as group" on or off; shallow
+// knockout. Not drawn: hidden records, records of opacity 0, everything
+// inside a group that is hidden or has opacity 0, layer effects, adjustment
+// kinds Korvex cannot apply. Fill opacity acts like opacity in every mode.
+// Dissolve uses a fixed per-document table of random bytes (see layers.cpp),
+// so results repeat exactly.
 class Compositor {
  public:
   explicit Compositor(const Document& document);

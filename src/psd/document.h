@@ -103,6 +103,9 @@ struct LayerRecord {
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
+  // "knko": the layer knocks out the layers below it in its group down to
+  // the group's backdrop (shallow; deep is drawn as shallow).
+  bool knockout = false;
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;

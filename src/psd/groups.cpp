@@ -89,19 +89,36 @@ BlendMode groupMode(const LayerRecord& r) {
 bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const Box& limit);
 bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip);
 
+// Draws a group's items with `backdrop` as the group's start for knockout
+// layers.
+bool renderChildren(Context& c, const Node& n, Surface& dst, const Box& area, const Image& backdrop) {
+  const Image* outer = c.knockoutBackdrop;
+  c.knockoutBackdrop = &backdrop;
+  const bool ok = renderItems(c, n.children, dst, area);
+  c.knockoutBackdrop = outer;
+  return ok;
+}
+
 bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip) {
   const LayerRecord& r = *n.record;
   const Box area = intersect(intersect(nodeBounds(c, n), dst.box), limit);
   if (area.empty()) return true;
   const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
   const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip;
-  if (passThrough && opacityFill == 255 * 255 && !r.mask.present()) return renderItems(c, n.children, dst, area);
+  bool knocks = false;
+  for (const Node& child : n.children) knocks = knocks || (child.record->knockout && !child.isGroup());
   Buffer buffer;
   if (!passThrough) {
-    return buffer.allocate(area) && renderItems(c, n.children, buffer.surface(), area) &&
+    const Image transparent(area, nullptr, 0);
+    return buffer.allocate(area) && renderChildren(c, n, buffer.surface(), area, transparent) &&
            drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip);
   }
-  if (!buffer.copyOf(dst, area) || !renderItems(c, n.children, buffer.surface(), area)) return false;
+  Buffer start;
+  if (knocks && !start.copyOf(dst, area)) return false;
+  const Image backdrop = knocks ? Image(start.surface()) : Image(area, nullptr, 0);
+  if (opacityFill == 255 * 255 && !r.mask.present() && !(r.vectorMask && !r.vectorMask->disabled))
+    return knocks ? renderChildren(c, n, dst, area, backdrop) : renderItems(c, n.children, dst, area);
+  if (!buffer.copyOf(dst, area) || !renderChildren(c, n, buffer.surface(), area, backdrop)) return false;
   MaskRows masks;
   if (!masks.prepare(r, area)) return false;
   const int w = area.right - area.left;

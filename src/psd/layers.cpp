@@ -184,7 +184,26 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;
-  return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip);
+  const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
+  if (!r.knockout || !c.knockoutBackdrop) return drawImage(c, dst, content, area, opacityFill, &r, r.blendMode, clip);
+  // Knockout: the layer laid over its group's backdrop replaces what lies
+  // below it in the group by its coverage.
+  const Image& backdrop = *c.knockoutBackdrop;
+  Buffer over, coverage;
+  if (!(backdrop.pixels ? over.copyOf(Surface{backdrop.box, const_cast<uint32_t*>(backdrop.pixels), backdrop.stride}, area)
+                        : over.allocate(area)) ||
+      !coverage.allocate(area) ||
+      !drawImage(c, over.surface(), content, area, opacityFill, &r, r.blendMode, clip) ||
+      !drawImage(c, coverage.surface(), content, area, opacityFill, &r, BlendMode::kNormal, clip))
+    return false;
+  const size_t w = static_cast<size_t>(area.right - area.left);
+  std::vector<uint8_t> t(w);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const uint32_t* cov = coverage.surface().row(area.left, y);
+    for (size_t i = 0; i < w; ++i) t[i] = static_cast<uint8_t>(cov[i] >> 24);
+    mixRow(dst.row(area.left, y), over.surface().row(area.left, y), t.data(), static_cast<int>(w));
+  }
+  return true;
 }
 
 }  // namespace korvex::psd::render

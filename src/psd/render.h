@@ -123,6 +123,9 @@ struct Context {
   const Document& document;
   Box canvas;
   std::vector<uint8_t> random;  // dissolve's table, one byte per canvas pixel, made on first use
+  // What the group being drawn started from, for knockout layers: null at
+  // the top level, an image without pixels for a transparent start.
+  const Image* knockoutBackdrop = nullptr;
   explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height} {}
   const uint8_t* randomTable();
 };

@@ -97,6 +97,27 @@ TEST(RenderGroups, APassThroughGroupMixesItsResultWithTheBackdrop) {
   EXPECT_EQ(render(2, records), (std::vector<uint32_t>{0xFF000000u, 0xFFFFFFFFu}));
 }
 
+// A knockout layer replaces what lies below it in its group with itself
+// over the group's backdrop: transparent for an isolated group, the
+// document below for a pass-through one. Without knockout the blue
+// multiplies the red to black.
+TEST(RenderGroups, AKnockoutLayerCutsThroughItsGroup) {
+  const PsdRecord white = test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu);
+  const PsdRecord red = test::solidLayer("r", 0, 0, 1, 1, 0xFFFF0000u);
+  PsdRecord blue = test::solidLayer("b", 0, 0, 1, 1, 0xFF0000FFu);
+  blue.blendMode = "mul ";
+  std::vector<PsdRecord> records = {white};
+  test::append(records, test::group("g", {red, blue}));
+  EXPECT_EQ(render(1, records), std::vector<uint32_t>{0xFF000000u});
+  blue.blocks = {{"knko", std::string("\1\0\0\0", 4)}};
+  for (const char* mode : {"norm", "pass"}) {
+    records = {white};
+    test::append(records, test::group("g", {red, blue}));
+    records.back().blendMode = mode;
+    EXPECT_EQ(render(1, records), std::vector<uint32_t>{0xFF0000FFu}) << mode;
+  }
+}
+
 // A multiply base with a screen layer clipped to it, over grey 0x80.
 // As a group: the blue screens the grey base (0x80, 0x80, 0xFF), and that
 // multiplies the backdrop: (0x40, 0x40, 0x80). Flag off: the base
