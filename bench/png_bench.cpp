@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "config/settings.h"
 #include "image/png_write_stream.h"
-#include "pack/prev_cell_map.h"
 #include "pack/texture_pack.h"
+#include "support/reference_png.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 
@@ -81,19 +82,17 @@ int main() {
   }
   korvex::ConversionSettings settings;
   settings.texture_width = 8192;
-  korvex::PrevCellMap prev;
   korvex::VTTexturePack pack;
   korvex::test::TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  if (!korvex::PackCells(settings, table, prev, dir.file("map.vtce"), dir.file("atlas.png"), pack))
-    return 1;
-  std::printf("PackCells (trim, place, copy, bleed, write): %.2f s, atlas %d x %d\n",
+  if (!pack.PackCells(korvex::packSettingsOf(settings), table, {}, [](const std::string&) {})) return 1;
+  std::printf("PackCells (trim, place, copy, bleed): %.2f s, atlas %d x %d\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              pack.textureWidth, pack.textureHeight);
-  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas.data());
-  const int32_t w = pack.textureWidth, h = pack.textureHeight;
+              pack.textureWidth(), pack.textureHeight());
+  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas().data());
+  const int32_t w = pack.textureWidth(), h = pack.textureHeight();
   measure("libpng, one stream", dir.file("single.png"), [&](std::FILE* f) {
-    return korvex::png_stream::writeSingleStream(f, bgra, w, h);
+    return korvex::test::writeSingleStream(f, bgra, w, h);
   });
   measure("parallel, 1 thread", dir.file("p1.png"), [&](std::FILE* f) {
     return korvex::png_stream::writeParallel(f, bgra, w, h, 1);

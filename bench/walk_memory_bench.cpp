@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "psd/layer_walk.h"
+#include "support/cell_pixels.h"
 #include "support/psd_writer.h"
 
 namespace {
@@ -68,9 +69,9 @@ long peakResidentKiB() {
 int walk(const std::string& path, bool fullCanvas) {
   const auto start = std::chrono::steady_clock::now();
   korvex::CellTable table;
-  const korvex::ExtractStatus status = korvex::extractPsdCells(path, table);
-  if (status != korvex::ExtractStatus::kOk) {
-    std::fprintf(stderr, "extraction failed\n");
+  const korvex::Status status = korvex::extractPsdCells(path, table, [](const std::string&) {});
+  if (!status) {
+    std::fprintf(stderr, "extraction failed: %s\n", status.reason().c_str());
     return 1;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -80,7 +81,7 @@ int walk(const std::string& path, bool fullCanvas) {
       std::vector<uint32_t> canvas(static_cast<size_t>(cell->width) * static_cast<size_t>(cell->height));
       for (int32_t y = 0; y < cell->height; ++y)
         for (int32_t x = 0; x < cell->width; ++x)
-          canvas[static_cast<size_t>(y) * cell->width + x] = cell->pixelAt(x, y);
+          canvas[static_cast<size_t>(y) * cell->width + x] = korvex::test::pixelAt(*cell, x, y);
       canvases.push_back(std::move(canvas));
     }
   }

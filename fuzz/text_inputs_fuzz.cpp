@@ -12,7 +12,7 @@
 #include "config/settings.h"
 #include "image/cell_image.h"
 #include "image/info_file.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
 
 namespace {
@@ -48,11 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text.readTextSettings(scratch.file);
 
   korvex::CellTable table;
-  korvex::readImageInfoFile(scratch.file, scratch.dir, table);
+  korvex::readImageInfoFile(scratch.file, scratch.dir, table, [](const std::string&) {});
 
-  korvex::PackedCell cell;
-  cell.name = "a";
   korvex::PrevCellMap prev;
-  korvex::ImportPrevCellMap(scratch.file, std::vector<korvex::PackedCell>{cell}, prev);
+  korvex::ImportPrevCellMap(scratch.file, {"a"}, prev, [](const std::string&) {});
   return 0;
 }

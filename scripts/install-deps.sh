@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it prints the command to run.
 set -eu
 packages=(g++ cmake make pkg-config libpng-dev zlib1g-dev libtinyxml2-dev
-          nlohmann-json3-dev libicu-dev libgtest-dev)
+          picojson-dev libicu-dev libgtest-dev)
 case "${1:-}" in
   --fuzz) packages+=(clang libclang-rt-14-dev) ;;
   --bench) packages+=(libbenchmark-dev python3-psd-tools) ;;

@@ -8,8 +8,10 @@
 
 #include "config/settings.h"
 #include "image/cell_image.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
+#include "platform/platform.h"
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -23,8 +25,8 @@ class ConvertToVT {
   // extraction, name checks, priorities, packing and the documents, in that
   // order. False (its message printed) as soon as a step fails.
   bool runConversion(int argc, const char* const argv[]);
-  // Takes the input path: PSD or information-file input (".psd" anywhere in
-  // the path, case-sensitive), the input folder (up to and including the last
+  // Takes the input path: PSD or information-file input (".psd" or ".psb"
+  // anywhere in the path, case-sensitive), the input folder (up to and including the last
   // "/" or "\"), the output name (the file name without its last extension,
   // unless a name is already set) and an empty output folder (the input folder).
   void setInputPath(const std::string& path);
@@ -59,9 +61,16 @@ class ConvertToVT {
   // Fills the settings from the user's settings files (JSON, else text).
   bool readSettingsFiles();
   bool extractCells();
-  bool writeDocuments();
+  // Writes the atlas into `outputs`, creating the output folder first.
+  Status writeAtlas(platform::OutputSet& outputs) const;
+  bool writeDocuments(platform::OutputSet& outputs);
 };
 
+// The packer's part of the settings.
+PackSettings packSettingsOf(const ConversionSettings& settings);
+// Prints a failure: its message, then "reason: <reason>" when it has one.
+// True when `status` is ok (nothing is printed).
+bool report(const Status& status);
 // `korvex --render IN.psd OUT.png`: writes the whole document as Korvex
 // composites it (every visible top-level item) as an RGBA PNG of the
 // canvas size, transparent where nothing is drawn. False (its message
@@ -69,7 +78,9 @@ class ConvertToVT {
 bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath);
 
 // The program entry: returns the process exit code (0 success, 1 failure,
-// 255 when started without arguments).
+// 255 when started without arguments). "--help"/"-h" and "--version"/"-V"
+// as the first argument print the usage text or the version on standard
+// output instead, exit code 0.
 int runKorvex(int argc, const char* const argv[]);
 
 }  // namespace korvex

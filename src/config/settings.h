@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -37,15 +40,16 @@ struct ConversionSettings {
   bool json = false;
   std::string errorText;
 
-  // Reads the JSON settings file at `path` ("\\" read as "/"). False, with
-  // errorText set and errorText + path printed, when the file cannot be read,
-  // is not valid JSON, is not an object, or lacks a key or holds one of the
-  // wrong type; the record is then untouched. The values of "outputpath" and
-  // "outputname" are stored as found (UTF-8).
-  bool readJsonSettings(const std::string& path);
+  // Reads the JSON settings file at `path` ("\\" read as "/"). A failure,
+  // with errorText set and the message errorText + path (and a line end),
+  // when the file cannot be read, is not valid JSON, is not an object, or
+  // lacks a key or holds one of the wrong type; the record is then untouched.
+  // The values of "outputpath" and "outputname" are stored as found (UTF-8).
+  Status readJsonSettings(const std::string& path);
   // Reads the text settings file at `path`: the output folder on the first
-  // line, then seventeen words. False only when it cannot be opened.
-  bool readTextSettings(const std::string& path);
+  // line, then seventeen words. A failure (no message; the system's reason)
+  // only when it cannot be opened.
+  Status readTextSettings(const std::string& path);
 };
 
 // The text-to-value rules of the options and the text settings file.
@@ -61,7 +65,10 @@ int32_t parseSortMode(const std::string& text);
 // mode with `settings` filled; false = settings-file mode, `settings` untouched.
 // Names are read at odd positions, each followed by its value; a final name
 // without a value is ignored. A non-empty outputpath gets a "/" appended, and
-// "\\" becomes "/" in outputpath and inputfile.
-bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[]);
+// "\\" becomes "/" in outputpath and inputfile. In command-line mode each
+// unknown name, and a final name without a value, adds a "warning: " line to
+// `warnings` saying what was done with it.
+bool parseOptions(ConversionSettings& settings, int argc, const char* const argv[],
+                  std::vector<std::string>* warnings = nullptr);
 
 }  // namespace korvex

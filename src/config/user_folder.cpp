@@ -1,7 +1,6 @@
 #include "config/user_folder.h"
 
 #include "platform/platform.h"
-#include "text/messages.h"
 
 namespace korvex {
 
@@ -24,25 +23,25 @@ bool buildSettingsBasePath(std::string& settingsBasePath) {
 
 VTOptionReader::VTOptionReader() : document(true, tinyxml2::PRESERVE_WHITESPACE) {}
 
-bool VTOptionReader::loadEditorOptions() {
+bool VTOptionReader::loadEditorOptions(const LineSink& lines) {
   std::string documents = documentsFolder();
   if (documents.empty()) return false;
   optionPath = documents + "/Vantrel/VtOption_v6.vtop";
   betaOptionPath = documents + "/Vantrel/VtOption_v6_beta.vtop";
 
-  printLine("Load vtop : " + optionPath);
+  lines("Load vtop : " + optionPath);
   if (loadXmlFile(document, optionPath)) {
-    printLine("Project setting Load vtop : " + optionPath);
+    lines("Project setting Load vtop : " + optionPath);
     return true;
   }
-  printLine("Load vtop_beta : " + betaOptionPath);
+  lines("Load vtop_beta : " + betaOptionPath);
   if (loadXmlFile(document, betaOptionPath)) {
-    printLine("Project setting Load vtop_beta : " + betaOptionPath);
+    lines("Project setting Load vtop_beta : " + betaOptionPath);
     return true;
   }
   // Neither file loaded: the document keeps its error and the templates use
   // their built-in defaults.
-  printLine("Project setting Load Tool Default ");
+  lines("Project setting Load Tool Default ");
   return true;
 }
 

@@ -5,6 +5,8 @@
 
 #include <tinyxml2.h>
 
+#include "platform/status.h"
+
 namespace korvex {
 
 // Loads the XML file at `path` into `document`; false (the document empty
@@ -26,10 +28,11 @@ class VTOptionReader {
   VTOptionReader();
   virtual ~VTOptionReader() = default;
 
-  // Loads the option file (printing the "Load vtop : " progress lines); false
-  // only when the Documents folder is unavailable. A missing or malformed
-  // option file leaves `document` in its error state (built-in defaults).
-  bool loadEditorOptions();
+  // Loads the option file, sending the "Load vtop : " progress lines to
+  // `lines`; false only when the Documents folder is unavailable. A missing
+  // or malformed option file leaves `document` in its error state (built-in
+  // defaults).
+  bool loadEditorOptions(const LineSink& lines);
 
   std::string optionPath;
   std::string betaOptionPath;

@@ -37,6 +37,7 @@
 #include "documents/templates.h"
 #include "text/encoding.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
@@ -131,7 +132,7 @@ struct Offset {
 // layer at the origin.
 Offset rootOffset(const CellTable& table, const VTTexturePack& pack) {
   for (const PackedCell& root : pack.cells) {
-    if (root.kind != 3) continue;
+    if (root.kind != kRootCell) continue;
     const float left = static_cast<float>(int64_t{root.canvasX} + root.trimLeft);
     const float centreX = left + static_cast<float>(root.width) * 0.5f;
     const float top = static_cast<float>(int64_t{table.canvasHalfHeight} - root.canvasY - root.trimTop);
@@ -154,8 +155,8 @@ Offset cellPosition(const CellTable& table, const PackedCell& cell, Offset offse
 
 // Sets settings/canvasSize of an animation, adding the element when the
 // option file's settings lack it.
-bool setCanvasSize(XMLElement* anime, const std::string& text, const std::string& path) {
-  XMLElement* settings = requireChild(anime, "settings", path);
+bool setCanvasSize(XMLElement* anime, const std::string& text, ElementFinder& find) {
+  XMLElement* settings = find(anime, "settings");
   if (!settings) return false;
   XMLElement* canvasSize = settings->FirstChildElement("canvasSize");
   if (!canvasSize) canvasSize = appendElement(settings, "canvasSize");
@@ -163,31 +164,29 @@ bool setCanvasSize(XMLElement* anime, const std::string& text, const std::string
   return true;
 }
 
-bool isPart(const PackedCell& cell) { return cell.packed && cell.kind != 1; }
+bool isPart(const PackedCell& cell) { return cell.packed && cell.kind != kPlaceholderCell; }
 
 }  // namespace
 
-bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& settings,
-                    const CellTable& table, const VTTexturePack& pack, bool keepExisting,
-                    const VTOptionReader& options) {
-  if (keepExisting || !settings.is_vtaeoutput) return true;
-  Vtae_template animePackTemplate;
-  animePackTemplate.setPath(animePackPath);
-  animePackTemplate.build(options.document);
+Status writeAnimePack(const std::string& animePackPath, const ConversionSettings& settings,
+                      const CellTable& table, const VTTexturePack& pack, bool keepExisting,
+                      const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
+  if (keepExisting || !settings.is_vtaeoutput) return Status::ok();
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!animePackTemplate.load(document)) return false;
+  Status loaded = Vtae_template().makeDocument(animePackPath, options.document, lines, document);
+  if (!loaded) return loaded;
 
-  const std::string& path = animePackPath;
-  XMLElement* root = requireChild(&document, "VantrelAnimePack", path);
-  XMLElement* name = requireChild(root, "name", path);
-  XMLElement* partList = requireChild(requireChild(root, "Model", path), "partList", path);
-  XMLElement* cellMapName = requireChild(requireChild(root, "cellmapNames", path), "value", path);
-  XMLElement* setup = requireChild(requireChild(root, "animeList", path), "anime", path);
-  XMLElement* setupAnimes = requireChild(setup, "partAnimes", path);
+  ElementFinder find(animePackPath);
+  XMLElement* root = find(&document, "VantrelAnimePack");
+  XMLElement* name = find(root, "name");
+  XMLElement* partList = find(find(root, "Model"), "partList");
+  XMLElement* cellMapName = find(find(root, "cellmapNames"), "value");
+  XMLElement* setup = find(find(root, "animeList"), "anime");
+  XMLElement* setupAnimes = find(setup, "partAnimes");
   XMLElement* anime = setup ? setup->NextSiblingElement("anime") : nullptr;
-  if (setup && !anime) printLine("error: " + path + ": no second <anime> element");
-  XMLElement* animeAnimes = requireChild(anime, "partAnimes", path);
-  if (!name || !partList || !cellMapName || !setupAnimes || !animeAnimes) return false;
+  if (setup && !anime) find.note("no second <anime> element");
+  XMLElement* animeAnimes = find(anime, "partAnimes");
+  if (!name || !partList || !cellMapName || !setupAnimes || !animeAnimes) return find.status();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
@@ -213,7 +212,7 @@ bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& 
   if (settings.canvasSize == 1) {
     const std::string canvas =
         formatText("%d %d", 2 * table.canvasHalfWidth, 2 * table.canvasHalfHeight);
-    if (!setCanvasSize(setup, canvas, path) || !setCanvasSize(anime, canvas, path)) return false;
+    if (!setCanvasSize(setup, canvas, find) || !setCanvasSize(anime, canvas, find)) return find.status();
   }
 
   // Setup: a key per property at time 0, in the order of the packed cells.
@@ -241,9 +240,9 @@ bool writeAnimePack(const std::string& animePackPath, const ConversionSettings& 
   }
   appendPartAnime(animeAnimes, "root", nullptr, {{"HIDE", "0"}}, {});
 
-  if (!saveDocument(document, animePackPath)) return false;
-  printMessage("INFO_0004");
-  return true;
+  Status saved = saveDocument(document, animePackPath, outputs);
+  if (saved) lines(formatMessage("INFO_0004"));
+  return saved;
 }
 
 }  // namespace korvex

@@ -34,6 +34,7 @@
 #include "documents/templates.h"
 #include "text/encoding.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
@@ -88,7 +89,7 @@ class CellMapWriter {
     }
     if (!settings_.is_layerPivotUse) return pivot;
     for (const PackedCell& marker : pack_.cells) {
-      if (marker.kind != 2 || marker.name.empty() ||
+      if (marker.kind != kMarkerCell || marker.name.empty() ||
           marker.name.compare(1, std::string::npos, cell.name) != 0)
         continue;
       if (marker.empty) return Pivot{};
@@ -186,39 +187,39 @@ class CellMapWriter {
 
 }  // namespace
 
-bool writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
-                  const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
-                  const VTOptionReader& options) {
-  Vtce_template cellMapTemplate;
-  cellMapTemplate.setPath(cellMapPath);
-  cellMapTemplate.build(options.document);
+Status writeCellMap(const std::string& cellMapPath, const ConversionSettings& settings,
+                    const CellTable& table, VTTexturePack& pack, PrevCellMap& prev,
+                    const VTOptionReader& options, platform::OutputSet& outputs, const LineSink& lines) {
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!cellMapTemplate.load(document)) return false;
+  Status loaded = Vtce_template().makeDocument(cellMapPath, options.document, lines, document);
+  if (!loaded) return loaded;
 
-  XMLElement* root = requireChild(&document, "VantrelCellMap", cellMapPath);
-  XMLElement* name = requireChild(root, "name", cellMapPath);
-  XMLElement* imagePath = requireChild(root, "imagePath", cellMapPath);
-  XMLElement* pixelSize = requireChild(root, "pixelSize", cellMapPath);
-  XMLElement* cells = requireChild(root, "cells", cellMapPath);
-  if (!name || !imagePath || !pixelSize || !cells) return false;
+  ElementFinder find(cellMapPath);
+
+  XMLElement* root = find(&document, "VantrelCellMap");
+  XMLElement* name = find(root, "name");
+  XMLElement* imagePath = find(root, "imagePath");
+  XMLElement* pixelSize = find(root, "pixelSize");
+  XMLElement* cells = find(root, "cells");
+  if (!name || !imagePath || !pixelSize || !cells) return find.status();
 
   const std::string outputName = consoleToUtf8(settings.outputname);
   name->SetText(outputName.c_str());
   imagePath->SetText((outputName + ".png").c_str());
-  pixelSize->SetText(formatText("%d %d", pack.textureWidth, pack.textureHeight).c_str());
+  pixelSize->SetText(formatText("%d %d", pack.textureWidth(), pack.textureHeight()).c_str());
 
   CellMapWriter writer(settings, pack, prev, cells);
   // Ordinary cells in extraction order, topmost layer first.
   for (const std::string& cellName : table.cellNames)
     for (PackedCell& cell : pack.cells)
-      if (cell.name == cellName && cell.packed && cell.kind != 1) writer.writeCell(cell);
+      if (cell.name == cellName && cell.packed && cell.kind != kPlaceholderCell) writer.writeCell(cell);
   if (prev.hasPrevCellMap)
     for (const PackedCell& cell : pack.cells)
-      if (cell.kind == 1) writer.writePlaceholder(cell);
+      if (cell.kind == kPlaceholderCell) writer.writePlaceholder(cell);
 
-  if (!saveDocument(document, cellMapPath)) return false;
-  printMessage("INFO_0003");
-  return true;
+  Status saved = saveDocument(document, cellMapPath, outputs);
+  if (saved) lines(formatMessage("INFO_0003"));
+  return saved;
 }
 
 }  // namespace korvex

@@ -1,11 +1,9 @@
 #include "documents/document_build.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "text/messages.h"
 
 namespace korvex {
 
@@ -37,18 +35,16 @@ tinyxml2::XMLElement* appendElement(tinyxml2::XMLElement* parent, const char* na
   return parent->InsertNewChildElement(name);
 }
 
-tinyxml2::XMLElement* requireChild(tinyxml2::XMLNode* parent, const char* name,
-                                   const std::string& path) {
+tinyxml2::XMLElement* ElementFinder::operator()(tinyxml2::XMLNode* parent, const char* name) {
   tinyxml2::XMLElement* child = parent ? parent->FirstChildElement(name) : nullptr;
-  if (!child) printLine("error: " + path + ": no <" + name + "> element");
+  if (!child) note(std::string("no <") + name + "> element");
   return child;
 }
 
-int32_t truncateToInt32(float value) {
-  if (std::isnan(value)) return 0;
-  if (value <= -2147483648.0f) return INT32_MIN;
-  if (value >= 2147483648.0f) return INT32_MAX;
-  return static_cast<int32_t>(value);
+void ElementFinder::note(const std::string& what) { lines_ += "error: " + path_ + ": " + what + "\n"; }
+
+Status ElementFinder::status() const {
+  return lines_.empty() ? Status::ok() : Status::failure(Status::Code::kInvalid, lines_, "");
 }
 
 }  // namespace korvex

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include <tinyxml2.h>
+
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -20,14 +23,22 @@ tinyxml2::XMLElement* appendText(tinyxml2::XMLElement* parent, const char* name,
 // Appends an element without children, printed as "<name/>" while empty.
 tinyxml2::XMLElement* appendElement(tinyxml2::XMLElement* parent, const char* name);
 
-// The child `name` of `parent`; null, with "error: <path>: no <name> element"
-// printed, when either is missing.
-tinyxml2::XMLElement* requireChild(tinyxml2::XMLNode* parent, const char* name,
-                                   const std::string& path);
+// Finds the elements a writer fills in the document for `path`. Each one
+// missing (a missing parent's children too) is noted as the line
+// "error: <path>: no <name> element".
+class ElementFinder {
+ public:
+  explicit ElementFinder(std::string path) : path_(std::move(path)) {}
+  // The child `name` of `parent`; null when either is missing.
+  tinyxml2::XMLElement* operator()(tinyxml2::XMLNode* parent, const char* name);
+  // Notes "error: <path>: <what>" for an element missing in another way.
+  void note(const std::string& what);
+  // Ok when nothing was missing; otherwise the noted lines as the message.
+  Status status() const;
 
-// `value` truncated toward zero. Values outside the int32 range are clamped
-// to it, and NaN gives 0, so a damaged input cannot make the conversion
-// undefined.
-int32_t truncateToInt32(float value);
+ private:
+  std::string path_;
+  std::string lines_;
+};
 
 }  // namespace korvex

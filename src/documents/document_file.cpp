@@ -1,7 +1,6 @@
 #include "documents/document_file.h"
 
-#include "platform/platform.h"
-#include "text/messages.h"
+#include <cstdio>
 
 namespace korvex {
 
@@ -22,10 +21,12 @@ std::string printDocument(const tinyxml2::XMLDocument& document) {
   return withCrLf(std::string(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1)));
 }
 
-bool saveDocument(const tinyxml2::XMLDocument& document, const std::string& path) {
-  if (platform::writeFileAtomically(path, printDocument(document))) return true;
-  printLine("error: cannot write " + path);
-  return false;
+Status saveDocument(const tinyxml2::XMLDocument& document, const std::string& path,
+                    platform::OutputSet& outputs) {
+  const std::string bytes = printDocument(document);
+  return outputs.add(path, "error: cannot write " + path + "\n", [&](std::FILE* file) {
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  });
 }
 
 }  // namespace korvex

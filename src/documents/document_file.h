@@ -8,15 +8,20 @@
 
 #include <tinyxml2.h>
 
+#include "platform/platform.h"
+#include "platform/status.h"
+
 namespace korvex {
 
 // The bytes of `document` as stored.
 std::string printDocument(const tinyxml2::XMLDocument& document);
 
-// Replaces the file at `path` with printDocument(document) in one atomic
-// step. False, with "error: cannot write <path>" printed, when it fails; the
-// previous file is then untouched.
-bool saveDocument(const tinyxml2::XMLDocument& document, const std::string& path);
+// Adds printDocument(document) to `outputs` as the new file at `path`. A
+// failure carries "error: cannot write <path>" and the reason; the previous
+// file is then untouched.
+Status saveDocument(const tinyxml2::XMLDocument& document, const std::string& path,
+                    platform::OutputSet& outputs);
+
 
 // `text` with every "\n" turned into "\r\n".
 std::string withCrLf(const std::string& text);

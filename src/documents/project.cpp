@@ -20,33 +20,33 @@
 
 namespace korvex {
 
-bool writeProject(const std::string& projectPath, const std::string& outputName,
-                  const tinyxml2::XMLDocument& option) {
+Status writeProject(const std::string& projectPath, const std::string& outputName,
+                    const tinyxml2::XMLDocument& option, platform::OutputSet& outputs,
+                    const LineSink& lines) {
   const std::string name = consoleToUtf8(outputName);
   const std::string cellMapName = name + ".vtce";
   const std::string animePackName = name + ".vtae";
-  Vtpj_template projectTemplate;
-  projectTemplate.setPath(projectPath);
-  projectTemplate.build(option);
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!projectTemplate.load(document)) return false;
+  Status loaded = Vtpj_template().makeDocument(projectPath, option, lines, document);
+  if (!loaded) return loaded;
 
   using tinyxml2::XMLElement;
-  XMLElement* root = requireChild(&document, "VantrelProject", projectPath);
-  XMLElement* nameElement = requireChild(root, "name", projectPath);
-  XMLElement* cellMaps = requireChild(requireChild(root, "cellmapNames", projectPath), "value", projectPath);
+  ElementFinder find(projectPath);
+  XMLElement* root = find(&document, "VantrelProject");
+  XMLElement* nameElement = find(root, "name");
+  XMLElement* cellMaps = find(find(root, "cellmapNames"), "value");
   XMLElement* animePacks =
-      requireChild(requireChild(root, "animepackNames", projectPath), "value", projectPath);
-  XMLElement* lastAnimeFile = requireChild(root, "lastAnimeFile", projectPath);
-  XMLElement* lastCellMapFile = requireChild(root, "lastCellMapFile", projectPath);
-  if (!nameElement || !cellMaps || !animePacks || !lastAnimeFile || !lastCellMapFile) return false;
+      find(find(root, "animepackNames"), "value");
+  XMLElement* lastAnimeFile = find(root, "lastAnimeFile");
+  XMLElement* lastCellMapFile = find(root, "lastCellMapFile");
+  if (!nameElement || !cellMaps || !animePacks || !lastAnimeFile || !lastCellMapFile) return find.status();
 
   nameElement->SetText(name.c_str());
   cellMaps->SetText(cellMapName.c_str());
   animePacks->SetText(animePackName.c_str());
   lastAnimeFile->SetText(animePackName.c_str());
   lastCellMapFile->SetText(cellMapName.c_str());
-  return saveDocument(document, projectPath);
+  return saveDocument(document, projectPath, outputs);
 }
 
 }  // namespace korvex

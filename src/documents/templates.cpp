@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "documents/document_file.h"
-#include "text/messages.h"
 
 namespace korvex {
 namespace {
@@ -264,20 +263,28 @@ std::string fillSkeleton(const std::string& skeleton,
 
 }  // namespace
 
-void Vtxx_template::build(const XMLDocument& option) {
+void Vtxx_template::build(const XMLDocument& option, const LineSink& lines) {
   if (option.ErrorID() != tinyxml2::XML_SUCCESS) {
-    printLine("make vtpj from default.");
+    lines("make vtpj from default.");
     makeDefault();
   } else {
-    printLine("make vtpj from vtop.");
+    lines("make vtpj from vtop.");
     makeFromOption(option);
   }
 }
 
-bool Vtxx_template::load(XMLDocument& document) const {
-  if (document.Parse(text_.data(), text_.size()) == tinyxml2::XML_SUCCESS) return true;
-  printLine("error: cannot read back the document made for " + path_ + ": " + document.ErrorStr());
-  return false;
+Status Vtxx_template::makeDocument(const std::string& path, const tinyxml2::XMLDocument& option,
+                                  const LineSink& lines, tinyxml2::XMLDocument& document) {
+  setPath(path);
+  build(option, lines);
+  return load(document);
+}
+
+Status Vtxx_template::load(XMLDocument& document) const {
+  if (document.Parse(text_.data(), text_.size()) == tinyxml2::XML_SUCCESS) return Status::ok();
+  return Status::failure(Status::Code::kInvalid,
+                         "error: cannot read back the document made for " + path_ + ": " + document.ErrorStr() + "\n",
+                         "");
 }
 
 void Vtpj_template::makeDefault() { text_ = projectText(false); }

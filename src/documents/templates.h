@@ -16,6 +16,8 @@
 
 #include <tinyxml2.h>
 
+#include "platform/status.h"
+
 namespace korvex {
 
 class Vtxx_template {
@@ -25,10 +27,11 @@ class Vtxx_template {
   // The path of the document the template is for (named in messages).
   void setPath(const std::string& path) { path_ = path; }
 
-  // Prints which source is used ("make vtpj from vtop." or "make vtpj from
-  // default.", the same words for every document) and makes the text: from
-  // `option` when it loaded without error, else the built-in default.
-  void build(const tinyxml2::XMLDocument& option);
+  // Says which source is used ("make vtpj from vtop." or "make vtpj from
+  // default.", the same words for every document) on `lines` and makes the
+  // text: from `option` when it loaded without error, else the built-in
+  // default.
+  void build(const tinyxml2::XMLDocument& option, const LineSink& lines);
 
   // Makes the skeleton, copies the option sections into it and prints the
   // result with the document printer. Only the skeleton when the filled
@@ -40,9 +43,15 @@ class Vtxx_template {
   // The bytes the template made.
   const std::string& text() const { return text_; }
 
-  // Loads text() into `document` (entities processed, whitespace kept);
-  // false, with an error printed, when it cannot be read back.
-  bool load(tinyxml2::XMLDocument& document) const;
+  // Loads text() into `document` (entities processed, whitespace kept); a
+  // failure carries "error: cannot read back the document made for PATH:
+  // <tinyxml2's error>".
+  Status load(tinyxml2::XMLDocument& document) const;
+
+  // The three steps every writer starts with: setPath(path), build(option,
+  // lines), then load(document).
+  Status makeDocument(const std::string& path, const tinyxml2::XMLDocument& option, const LineSink& lines,
+                      tinyxml2::XMLDocument& document);
 
  protected:
   std::string path_;

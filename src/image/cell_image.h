@@ -31,15 +31,6 @@ struct CellImage {
   int32_t boxTop = 0;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
-
-  // The pixel at bitmap position (x, y); 0 outside the data box.
-  uint32_t pixelAt(int32_t x, int32_t y) const {
-    if (!pixels || x < boxLeft || y < boxTop || x - boxLeft >= boxWidth || y - boxTop >= boxHeight)
-      return 0;
-    const auto* row = reinterpret_cast<const uint8_t*>(pixels) +
-                      static_cast<size_t>(y - boxTop) * static_cast<size_t>(stride);
-    return reinterpret_cast<const uint32_t*>(row)[x - boxLeft];
-  }
 };
 
 // The cells of one conversion, topmost layer first. Index i of cellNames,

@@ -9,6 +9,7 @@
 // last four characters (the ".png"); a shorter token is kept whole.
 #include "image/info_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -43,17 +44,15 @@ bool readLine(std::FILE* file, std::string& line) {
   return c != EOF || !line.empty();
 }
 
-// Reads the PNG named by `token` and appends its cell. 0 or the reader's
-// failure code.
-int addImageCell(const std::string& token, const std::string& inputDir, CellTable& table) {
+// Reads the PNG named by `token` and appends its cell.
+Status addImageCell(const std::string& token, const std::string& inputDir, CellTable& table,
+                    const LineSink& progress) {
   const std::string path = inputDir + token;
-  printLine("read image : " + path);
+  progress("read image : " + path);
   auto image = std::make_shared<ImageBuffer>();
-  if (!read_png(*image, path)) {
-    printLine("ERROR");
-    return 3;
-  }
-  printLine("OK!");
+  Status read = read_png(*image, path, progress);
+  if (!read) return read.withMessage(read.message() + "ERROR\n");
+  progress("OK!");
 
   auto cell = std::make_unique<CellImage>();
   cell->pixels = image->pixels.empty() ? nullptr : reinterpret_cast<const uint32_t*>(image->pixels.data());
@@ -71,21 +70,25 @@ int addImageCell(const std::string& token, const std::string& inputDir, CellTabl
   table.cellNames.push_back(token.size() < 4 ? token : token.substr(0, token.size() - 4));
   table.cells.push_back(std::move(cell));
   table.pixelOwners.push_back(std::move(image));
-  return 0;
+  return Status::ok();
 }
 
 }  // namespace
 
-int readImageInfoFile(const std::string& infoPath, const std::string& inputDir, CellTable& table) {
-  // A folder opens for reading here but holds no lines: it is no information file.
-  std::unique_ptr<std::FILE, FileCloser> file(
-      platform::isRegularFile(infoPath) ? std::fopen(infoPath.c_str(), "rb") : nullptr);
-  if (!file) {
-    printMessage("ERROR_0001", infoPath.c_str());
-    return 1;
-  }
+Status readImageInfoFile(const std::string& infoPath, const std::string& inputDir, CellTable& table,
+                         const LineSink& progress) {
+  using Code = Status::Code;
+  const std::string openFailed = formatMessage("ERROR_0001", infoPath.c_str()) + "\n";
+  // A folder opens for reading here but holds no lines, and a pipe would
+  // block: only a regular file is an information file.
+  Status regular = platform::checkRegularFile(infoPath);
+  if (!regular) return regular.withMessage(openFailed);
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(infoPath.c_str(), "rb"));
+  if (!file)
+    return Status::failure(Code::kSystem, openFailed,
+                           "cannot open " + infoPath + ": " + platform::systemReason(errno));
   std::string line;
-  while (readLine(file.get(), line)) {
+  for (int lineNumber = 1; readLine(file.get(), line); ++lineNumber) {
     // Like any C string, the line ends at a zero byte.
     line.resize(std::char_traits<char>::length(line.c_str()));
     size_t start = 0;
@@ -94,20 +97,24 @@ int readImageInfoFile(const std::string& infoPath, const std::string& inputDir, 
     while ((hash = line.find('#', start)) != std::string::npos) {
       anyToken = true;
       if (table.cellCount() >= kMaxCells) {
-        printLine("error: " + infoPath + " lists more than " + std::to_string(kMaxCells) +
-                  " images; Korvex takes at most " + std::to_string(kMaxCells) + " cells.");
-        return 4;
+        const std::string limit = std::to_string(kMaxCells);
+        return Status::failure(Code::kLimit,
+                               "error: " + infoPath + " lists more than " + limit +
+                                   " images; Korvex takes at most " + limit + " cells.\n",
+                               "");
       }
-      const int result = addImageCell(line.substr(start, hash - start), inputDir, table);
-      if (result != 0) return result;
+      Status added = addImageCell(line.substr(start, hash - start), inputDir, table, progress);
+      if (!added) return added;
       start = hash + 1;
     }
     if (!anyToken) {
-      printMessage("ERROR_0002", infoPath.c_str());
-      return 2;
+      return Status::failure(Code::kInvalid, formatMessage("ERROR_0002", infoPath.c_str()) + "\n",
+                             infoPath + " line " + std::to_string(lineNumber) +
+                                 (line.empty() ? " is empty" : " has no \"#\"") +
+                                 "; every PNG name must end with \"#\", e.g. \"hero.png#\"");
     }
   }
-  return 0;
+  return Status::ok();
 }
 
 }  // namespace korvex

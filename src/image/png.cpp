@@ -10,6 +10,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,12 +30,29 @@ namespace {
 // twice the side of the largest atlas. A PNG header can claim far more.
 constexpr uint64_t kMaxPngPixels = uint64_t{1} << 28;
 
-// Messages about libpng itself are written twice: once through C standard
-// I/O and once on the console stream.
-void printTwice(const char* message) {
-  std::fputs(message, stderr);
-  std::fflush(stderr);
-  platform::writeConsole(message);
+// Messages about libpng itself are shown twice (once through C standard I/O
+// and once on the console stream, both standard error).
+std::string twice(const std::string& message) { return message + message; }
+
+// What libpng has to say during one read.
+struct LibpngMessages {
+  std::string error;         // the error that ended the read
+  const LineSink* warnings;  // where its warnings go
+};
+
+// libpng's error handler: keeps the error's text, which libpng's default
+// handler would print as "libpng error: TEXT", and returns to the setjmp.
+void keepError(png_structp png, png_const_charp text) {
+  auto* messages = static_cast<LibpngMessages*>(png_get_error_ptr(png));
+  if (messages) messages->error = text ? text : "undefined";
+  png_longjmp(png, 1);
+}
+
+// libpng's warning handler: passes the warning on, worded as libpng's
+// default handler words it.
+void passWarning(png_structp png, png_const_charp text) {
+  auto* messages = static_cast<LibpngMessages*>(png_get_error_ptr(png));
+  if (messages) (*messages->warnings)(std::string("libpng warning: ") + (text ? text : "undefined"));
 }
 
 // Everything one read holds; released in every case when it goes out of scope.
@@ -61,6 +79,7 @@ struct PngReadResources {
 struct PngHeader {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
+  int bitDepth = 0;
   int colorType = 0;
   size_t rowSize = 0;  // bytes per decoded row, rounded up to a multiple of 4
 };
@@ -70,23 +89,22 @@ enum class DecodeResult { kOk, kLibpngError, kNotEightBit, kNoImageMemory, kNoRo
 // Reads the header, sets up the expansions and decodes every row into
 // r.block. libpng reports errors by longjmp back here, so this function
 // holds nothing that needs a destructor; r owns every resource.
-DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
+DecodeResult decodeRows(PngReadResources& r, PngHeader& header, const LineSink& warnings) {
   if (setjmp(png_jmpbuf(r.png))) return DecodeResult::kLibpngError;
 
   png_init_io(r.png, r.file);
   png_set_sig_bytes(r.png, 8);
   png_read_info(r.png, r.info);
 
-  int bitDepth = 0;
   int colorType = 0;
-  png_get_IHDR(r.png, r.info, &header.width, &header.height, &bitDepth, &colorType, nullptr, nullptr,
-               nullptr);
-  if (bitDepth != 8) return DecodeResult::kNotEightBit;
+  png_get_IHDR(r.png, r.info, &header.width, &header.height, &header.bitDepth, &colorType, nullptr,
+               nullptr, nullptr);
+  if (header.bitDepth != 8) return DecodeResult::kNotEightBit;
   if (static_cast<uint64_t>(header.width) * header.height > kMaxPngPixels)
     png_error(r.png, "image too large");
 
   if (colorType == PNG_COLOR_TYPE_RGB) {
-    platform::writeConsole("warning:24bit image\n");
+    warnings("warning:24bit image");
   } else if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_PALETTE ||
              colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(r.png);
@@ -117,54 +135,51 @@ DecodeResult decodeRows(PngReadResources& r, PngHeader& header) {
 
 }  // namespace
 
-bool read_png(ImageBuffer& image, const std::string& path) {
+Status read_png(ImageBuffer& image, const std::string& path, const LineSink& warnings) {
+  using Code = Status::Code;
   const std::string notPng = "error: " + path + " is not a PNG.\n";
+  // A folder, pipe or device is never opened: a pipe would block the read.
+  Status regular = platform::checkRegularFile(path);
+  if (!regular) return regular.withMessage(notPng);
   PngReadResources r;
   r.file = std::fopen(path.c_str(), "rb");
-  if (!r.file) {
-    platform::writeConsole(notPng);
-    return false;
-  }
+  if (!r.file)
+    return Status::failure(Code::kSystem, notPng, "cannot open " + path + ": " + platform::systemReason(errno));
   png_byte signature[8] = {};
-  if (std::fread(signature, 1, 8, r.file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
-    platform::writeConsole(notPng);
-    return false;
-  }
+  if (std::fread(signature, 1, 8, r.file) != 8 || png_sig_cmp(signature, 0, 8) != 0)
+    return Status::failure(Code::kInvalid, notPng, path + " does not begin with the PNG signature");
 
-  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!r.png) {
-    printTwice("error: png_create_read_struct returned 0.\n");
-    return false;
-  }
+  const std::string outOfMemory = "out of memory while reading " + path;
+  LibpngMessages libpng{"", &warnings};
+  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &libpng, keepError, passWarning);
+  if (!r.png)
+    return Status::failure(Code::kLimit, twice("error: png_create_read_struct returned 0.\n"), outOfMemory);
   r.info = png_create_info_struct(r.png);
-  if (!r.info) {
-    printTwice("error: png_create_info_struct returned 0.\n");
-    return false;
-  }
+  if (!r.info)
+    return Status::failure(Code::kLimit, twice("error: png_create_info_struct returned 0.\n"), outOfMemory);
   png_set_chunk_malloc_max(r.png, 0);
   r.endInfo = png_create_info_struct(r.png);
-  if (!r.endInfo) {
-    printTwice("error: png_create_info_struct returned 0.\n");
-    return false;
-  }
-  png_set_chunk_malloc_max(r.png, 0);
+  if (!r.endInfo)
+    return Status::failure(Code::kLimit, twice("error: png_create_info_struct returned 0.\n"), outOfMemory);
 
   PngHeader header;
-  switch (decodeRows(r, header)) {
+  switch (decodeRows(r, header, warnings)) {
     case DecodeResult::kOk:
       break;
     case DecodeResult::kLibpngError:
-      printTwice("error from libpng\n");
-      return false;
+      return Status::failure(Code::kInvalid,
+                             "libpng error: " + libpng.error + "\n" + twice("error from libpng\n"),
+                             path + ": " + libpng.error);
     case DecodeResult::kNotEightBit:
-      platform::writeConsole("error:Not a 32bit image\n");
-      return false;
+      return Status::failure(Code::kUnsupported, "error:Not a 32bit image\n",
+                             path + " has " + std::to_string(header.bitDepth) +
+                                 " bits per sample; Korvex reads 8-bit PNGs only");
     case DecodeResult::kNoImageMemory:
-      printTwice("error: could not allocate memory for PNG image data\n");
-      return false;
+      return Status::failure(Code::kLimit, twice("error: could not allocate memory for PNG image data\n"),
+                             outOfMemory);
     case DecodeResult::kNoRowMemory:
-      printTwice("error: could not allocate memory for PNG row pointers\n");
-      return false;
+      return Status::failure(Code::kLimit, twice("error: could not allocate memory for PNG row pointers\n"),
+                             outOfMemory);
   }
 
   image.resize(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height));
@@ -180,7 +195,7 @@ bool read_png(ImageBuffer& image, const std::string& path) {
       out[3] = rgb ? 0xFF : in[3];
     }
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace korvex

@@ -1,7 +1,6 @@
-// The two PNG encoders behind write_png: the parallel one that write_png
-// uses, and the single-stream libpng one it is measured and checked against.
-// Both write an 8-bit RGBA PNG (IHDR, gAMA 1/2.2, IDAT at zlib level 9, IEND)
-// from width x height B, G, R, A pixels, rows from the top, to an open file.
+// The PNG encoder behind write_png: an 8-bit RGBA PNG (IHDR, gAMA 1/2.2,
+// IDAT at zlib level 9, IEND) from width x height B, G, R, A pixels, rows
+// from the top, to an open file.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +15,5 @@ namespace korvex::png_stream {
 // never on the thread count. False when zlib or the file fails.
 bool writeParallel(std::FILE* file, const uint8_t* bgra, int32_t width, int32_t height,
                    unsigned threads = 0);
-
-// The same image through libpng in one zlib stream. False on a libpng error.
-bool writeSingleStream(std::FILE* file, const uint8_t* bgra, int32_t width, int32_t height);
 
 }  // namespace korvex::png_stream

@@ -1,11 +1,9 @@
 #include "pack/texture_pack.h"
 
 #include <algorithm>
+#include <utility>
 
-#include "config/settings.h"
-#include "image/png.h"
 #include "pack/fill_algorithm.h"
-#include "pack/prev_cell_map.h"
 #include "text/messages.h"
 
 namespace korvex {
@@ -26,37 +24,82 @@ int32_t fitIndex(int64_t v) {
   return 0;
 }
 
-bool checkSetting(const char* name, int32_t value) {
-  if (value < 0) {
-    printLine(std::string("error: ") + name + " must not be negative (" + std::to_string(value) + ")");
-    return false;
-  }
-  if (value > kMaxSetting) {
-    printLine(std::string("error: ") + name + " must not exceed " + std::to_string(kMaxSetting) +
-              " (" + std::to_string(value) + ")");
-    return false;
-  }
-  return true;
+Status checkSetting(const char* name, int32_t value) {
+  if (value < 0)
+    return Status::failure(Status::Code::kInvalid,
+                           std::string("error: ") + name + " must not be negative (" + std::to_string(value) + ")\n",
+                           "");
+  if (value > kMaxSetting)
+    return Status::failure(Status::Code::kLimit,
+                           std::string("error: ") + name + " must not exceed " + std::to_string(kMaxSetting) +
+                               " (" + std::to_string(value) + ")\n",
+                           "");
+  return Status::ok();
 }
 
-bool checkSettings(const ConversionSettings& s) {
-  return checkSetting("texture_width", s.texture_width) &&
-         checkSetting("texture_height", s.texture_height) &&
-         checkSetting("texture_padding_shape", s.texture_padding_shape) &&
-         checkSetting("pack_padding", s.pack_padding) &&
-         checkSetting("padding_border", s.padding_border) &&
-         checkSetting("inner_padding", s.inner_padding);
+Status checkSettings(const PackSettings& s) {
+  const std::pair<const char*, int32_t> settings[] = {
+      {"texture_width", s.textureWidth}, {"texture_height", s.textureHeight},
+      {"texture_padding_shape", s.spacing}, {"pack_padding", s.packUnit},
+      {"padding_border", s.border}, {"inner_padding", s.innerPadding}};
+  for (const auto& setting : settings) {
+    Status status = checkSetting(setting.first, setting.second);
+    if (!status) return status;
+  }
+  return Status::ok();
 }
+
+// A packing failure: its catalogue lines are the message.
+Status packingFailure(std::string message) {
+  return Status::failure(Status::Code::kLimit, std::move(message), "");
+}
+
+std::string messageLine(const char* label) { return formatMessage(label) + "\n"; }
+
+// The orders of Pack, the values of the sortmode setting.
+enum SortOrder : int32_t { kByName = 0, kByArea = 1, kByWidth = 2, kByHeight = 3 };
 
 // The placeholder of a previous cell: 2 x 2 transparent pixels.
-const uint32_t kPlaceholderPixels[4] = {0, 0, 0, 0};
+const CellImage& placeholderImage() {
+  static const uint32_t pixels[4] = {0, 0, 0, 0};
+  static const CellImage image = [] {
+    CellImage placeholder;
+    placeholder.pixels = pixels;
+    placeholder.stride = 8;
+    placeholder.width = placeholder.height = 2;
+    placeholder.boxWidth = placeholder.boxHeight = 2;
+    return placeholder;
+  }();
+  return image;
+}
 
-// A side of the texture: the size given in the settings, or the ladder's.
-int32_t sizeOf(int32_t given, int32_t index) { return given > 0 ? given : kTextureSizes[index]; }
+CellKind kindOf(const std::string& name) {
+  if (!name.empty() && name[0] == '+') return kMarkerCell;
+  return name == "root" ? kRootCell : kOrdinaryCell;
+}
 
 }  // namespace
 
-void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int32_t kind) {
+Status VTTexturePack::PackCells(const PackSettings& settings, const CellTable& table,
+                                const std::vector<std::string>& placeholderNames, const LineSink& lines) {
+  Status valid = checkSettings(settings);
+  if (!valid) return valid;
+  cells.clear();
+  Configure(settings);
+  for (int32_t i = 0; i < table.cellCount(); ++i) {
+    const std::string& name = table.cellNames[static_cast<size_t>(i)];
+    AddCell(table.cells[static_cast<size_t>(i)].get(), name, kindOf(name));
+  }
+  for (const std::string& name : placeholderNames) AddCell(&placeholderImage(), name, kPlaceholderCell);
+  return PackTexture(lines);
+}
+
+void VTTexturePack::Configure(const PackSettings& settings) {
+  settings_ = settings;
+  SetTextureSize(settings.textureWidth, settings.textureHeight);
+}
+
+void VTTexturePack::AddCell(const CellImage* image, const std::string& name, CellKind kind) {
   static const CellImage kNoImage{};  // a missing image packs as an empty one
   if (!image) image = &kNoImage;
   PackedCell c;
@@ -67,7 +110,7 @@ void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int
   c.canvasY = image->canvasY;
   c.priority = image->priority;
   c.kind = kind;
-  c.packed = kind < 2;
+  c.packed = kind == kOrdinaryCell || kind == kPlaceholderCell;
   c.name = name;
 
   // Trim: only the stored box can hold visible pixels.
@@ -100,30 +143,20 @@ void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int
   c.trimRight = right;
   c.trimTop = top;
   c.trimBottom = bottom;
-  c.width = c.trimWidth = right - left;
-  c.height = c.trimHeight = bottom - top;
+  c.width = right - left;
+  c.height = bottom - top;
 
-  // Even size with the spacing, then a footprint in whole pack units.
-  if ((c.width + spacing) % 2 != 0) {
-    ++c.width;
-    ++c.trimRight;
-  }
-  if ((c.height + spacing) % 2 != 0) {
-    ++c.height;
-    ++c.trimBottom;
-  }
-  if (packUnit > 1) {
-    const int32_t rw = (spacing + 2 * innerPadding + c.width) % packUnit;
-    if (rw > 0) {
-      c.width += packUnit - rw;
-      c.trimRight += packUnit - rw;
+  // Even together with the spacing, then a footprint of whole pack units.
+  auto padded = [&](int32_t size) {
+    if ((size + settings_.spacing) % 2 != 0) ++size;
+    if (settings_.packUnit > 1) {
+      const int32_t rest = (settings_.spacing + 2 * settings_.innerPadding + size) % settings_.packUnit;
+      if (rest > 0) size += settings_.packUnit - rest;
     }
-    const int32_t rh = (spacing + 2 * innerPadding + c.height) % packUnit;
-    if (rh > 0) {
-      c.height += packUnit - rh;
-      c.trimBottom += packUnit - rh;
-    }
-  }
+    return size;
+  };
+  c.paddedWidth = padded(c.width);
+  c.paddedHeight = padded(c.height);
   cells.push_back(std::move(c));
 }
 
@@ -132,23 +165,23 @@ void VTTexturePack::AddCell(const CellImage* image, const std::string& name, int
 // resized, new pixels 0, instead of being filled anew.
 void VTTexturePack::SetTextureSize(int32_t width, int32_t height) {
   for (const Box& b : written_) {
-    const int32_t x0 = std::max(b.left - 1, 0), x1 = std::min(b.right + 1, textureWidth);
-    for (int32_t y = std::max(b.top - 1, 0); y < std::min(b.bottom + 1, textureHeight); ++y)
-      std::fill_n(&atlas[static_cast<size_t>(y) * static_cast<size_t>(textureWidth) + static_cast<size_t>(x0)],
+    const int32_t x0 = std::max(b.left - 1, 0), x1 = std::min(b.right + 1, textureWidth_);
+    for (int32_t y = std::max(b.top - 1, 0); y < std::min(b.bottom + 1, textureHeight_); ++y)
+      std::fill_n(&atlas_[static_cast<size_t>(y) * static_cast<size_t>(textureWidth_) + static_cast<size_t>(x0)],
                   x1 - x0, 0u);
   }
   written_.clear();
-  atlas.resize(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)));
-  textureWidth = width;
-  textureHeight = height;
+  atlas_.resize(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)));
+  textureWidth_ = width;
+  textureHeight_ = height;
 }
 
 void VTTexturePack::Blit(const CellImage& image, int32_t left, int32_t top, int32_t right,
                          int32_t bottom, int32_t x, int32_t y) {
-  // Destination area, clipped to the atlas.
+  // Destination area, clipped to the atlas_.
   const int64_t dx0 = std::max<int64_t>(x, 0), dy0 = std::max<int64_t>(y, 0);
-  const int64_t dx1 = std::min<int64_t>(int64_t{x} + (int64_t{right} - left), textureWidth);
-  const int64_t dy1 = std::min<int64_t>(int64_t{y} + (int64_t{bottom} - top), textureHeight);
+  const int64_t dx1 = std::min<int64_t>(int64_t{x} + (int64_t{right} - left), textureWidth_);
+  const int64_t dy1 = std::min<int64_t>(int64_t{y} + (int64_t{bottom} - top), textureHeight_);
   if (dx0 >= dx1 || dy0 >= dy1) return;
   written_.push_back({static_cast<int32_t>(dx0), static_cast<int32_t>(dy0),
                       static_cast<int32_t>(dx1), static_cast<int32_t>(dy1)});
@@ -157,7 +190,7 @@ void VTTexturePack::Blit(const CellImage& image, int32_t left, int32_t top, int3
   const int64_t sx1 = std::min<int64_t>({int64_t{left} + (dx1 - x), image.width,
                                          int64_t{image.boxLeft} + image.boxWidth});
   for (int64_t dy = dy0; dy < dy1; ++dy) {
-    uint32_t* dst = &atlas[static_cast<size_t>(dy) * static_cast<size_t>(textureWidth)];
+    uint32_t* dst = &atlas_[static_cast<size_t>(dy) * static_cast<size_t>(textureWidth_)];
     std::fill(dst + dx0, dst + dx1, 0u);
     const int64_t sy = int64_t{top} + (dy - y);
     if (!image.pixels || sy < 0 || sy >= image.height || sy < image.boxTop ||
@@ -179,12 +212,12 @@ void VTTexturePack::Blit(const CellImage& image, int32_t left, int32_t top, int3
 // the same as reading a copy made before bleeding. Only the written areas
 // and a one-pixel rim around them can change.
 void VTTexturePack::BleedEdges() {
-  const int32_t w = textureWidth, h = textureHeight;
+  const int32_t w = textureWidth_, h = textureHeight_;
   for (const Box& b : written_) {
     const int32_t x0 = std::max(b.left - 1, 0), x1 = std::min(b.right + 1, w);
     const int32_t y0 = std::max(b.top - 1, 0), y1 = std::min(b.bottom + 1, h);
     for (int32_t y = y0; y < y1; ++y) {
-      uint32_t* row = &atlas[static_cast<size_t>(y) * static_cast<size_t>(w)];
+      uint32_t* row = &atlas_[static_cast<size_t>(y) * static_cast<size_t>(w)];
       const uint32_t* above = y > 0 ? row - w : nullptr;
       const uint32_t* below = y + 1 < h ? row + w : nullptr;
       for (int32_t x = x0; x < x1; ++x) {
@@ -204,35 +237,34 @@ void VTTexturePack::BleedEdges() {
 bool VTTexturePack::Pack(int32_t sortMode) {
   auto sortBy = [&](auto less) { std::stable_sort(cells.begin(), cells.end(), less); };
   switch (sortMode) {
-    case kSortByName:
+    case kByName:
       sortBy([](const PackedCell& a, const PackedCell& b) { return a.name < b.name; });
       break;
-    case kSortRectMax:
+    case kByArea:
       sortBy([](const PackedCell& a, const PackedCell& b) {
-        return int64_t{a.width} * a.height > int64_t{b.width} * b.height;
+        return int64_t{a.paddedWidth} * a.paddedHeight > int64_t{b.paddedWidth} * b.paddedHeight;
       });
       break;
-    case kSortWMax:
-      sortBy([](const PackedCell& a, const PackedCell& b) { return a.width > b.width; });
+    case kByWidth:
+      sortBy([](const PackedCell& a, const PackedCell& b) { return a.paddedWidth > b.paddedWidth; });
       break;
-    case kSortHMax:
-      sortBy([](const PackedCell& a, const PackedCell& b) { return a.height > b.height; });
+    case kByHeight:
+      sortBy([](const PackedCell& a, const PackedCell& b) { return a.paddedHeight > b.paddedHeight; });
       break;
     default:
       break;
   }
-  for (PackedCell& c : cells) c.mark = false;
 
+  const int32_t inner = settings_.innerPadding;
   BLF blf;
-  blf.border = border;
-  blf.spacing = spacing;
-  blf.Init(textureWidth, textureHeight, static_cast<int32_t>(2 * cells.size()));
+  blf.border = settings_.border;
+  blf.spacing = settings_.spacing;
+  blf.Init(textureWidth_, textureHeight_, static_cast<int32_t>(2 * cells.size()));
   for (size_t i = 0; i < cells.size(); ++i) {
     PackedCell& c = cells[i];
     if (!c.packed) continue;
-    c.innerPadding = innerPadding;
-    blf.AddRect(static_cast<int32_t>(i), c.trimRight - c.trimLeft + 2 * innerPadding,
-                c.trimBottom - c.trimTop + 2 * innerPadding);
+    c.innerPadding = inner;
+    blf.AddRect(static_cast<int32_t>(i), c.paddedWidth + 2 * inner, c.paddedHeight + 2 * inner);
   }
   blf.Execute();
 
@@ -245,139 +277,94 @@ bool VTTexturePack::Pack(int32_t sortMode) {
     if (x < 0) return false;
     c.packX = x;
     c.packY = y;
-    if (textureWidth < c.width || textureHeight < c.height) return false;
-    c.packRight = x + 2 * innerPadding + (c.trimRight - c.trimLeft);
-    c.packBottom = y + 2 * innerPadding + (c.trimBottom - c.trimTop);
-    Blit(*c.image, c.trimLeft - innerPadding, c.trimTop - innerPadding, c.trimRight + innerPadding,
-         c.trimBottom + innerPadding, x, y);
-    if (c.packRight > textureWidth || c.packBottom > textureHeight) fits = false;
+    if (textureWidth_ < c.paddedWidth || textureHeight_ < c.paddedHeight) return false;
+    c.packRight = x + 2 * inner + c.width;
+    c.packBottom = y + 2 * inner + c.height;
+    // The padded footprint is copied (its margin as 0) and must fit.
+    const int32_t right = x + 2 * inner + c.paddedWidth, bottom = y + 2 * inner + c.paddedHeight;
+    Blit(*c.image, c.trimLeft - inner, c.trimTop - inner, c.trimLeft + c.paddedWidth + inner,
+         c.trimTop + c.paddedHeight + inner, x, y);
+    if (right > textureWidth_ || bottom > textureHeight_) fits = false;
   }
   return fits;
 }
 
-bool VTTexturePack::PackTexture(const ConversionSettings& settings, const std::string& texturePath) {
+int32_t VTTexturePack::side(int32_t given, int32_t step) const {
+  return given > 0 ? given : kTextureSizes[step];
+}
+
+Status VTTexturePack::chooseStartSize(LadderSteps& steps, const LineSink& lines) {
   int32_t maxW = 0, maxH = 0;
   int64_t area = 0;
   for (const PackedCell& c : cells) {
     if (!c.packed) continue;
-    maxW = std::max(maxW, c.width);
-    maxH = std::max(maxH, c.height);
-    area += int64_t{c.width} * c.height;
+    maxW = std::max(maxW, c.paddedWidth);
+    maxH = std::max(maxH, c.paddedHeight);
+    area += int64_t{c.paddedWidth} * c.paddedHeight;
   }
 
-  const int32_t givenW = settings.texture_width, givenH = settings.texture_height;
-  int32_t iW = 0, iH = 0;
+  const int32_t givenW = settings_.textureWidth, givenH = settings_.textureHeight;
   if (givenW == 0 && givenH == 0) {
-    iW = fitIndex(maxW);
-    iH = fitIndex(maxH);
-    while (int64_t{kTextureSizes[iW]} * kTextureSizes[iH] < area) {
-      int32_t& lower = iW < iH ? iH : iW;
-      if (lower == 0) {
-        printMessage("ERROR_0006");
-        return false;
-      }
+    steps.width = fitIndex(maxW);
+    steps.height = fitIndex(maxH);
+    while (int64_t{kTextureSizes[steps.width]} * kTextureSizes[steps.height] < area) {
+      int32_t& lower = steps.width < steps.height ? steps.height : steps.width;
+      if (lower == 0) return packingFailure(messageLine("ERROR_0006"));
       --lower;
     }
-    printMessage("INFO_0001", kTextureSizes[iW], kTextureSizes[iH]);
-    SetTextureSize(kTextureSizes[iW], kTextureSizes[iH]);
   } else {
-    bool tooWide = false;
-    if (givenW > 0 && givenW < maxW) {
-      printMessage("ERROR_0007");
-      tooWide = true;
-    }
-    if (givenH > 0 && givenH < maxH) {
-      printMessage("ERROR_0008");
-      return false;
-    }
-    if (tooWide) return false;
-    if (givenW == 0 || givenH == 0) {
-      // One side given: the other starts at 512 and doubles until the two
-      // together hold the cells' area.
-      int32_t& index = givenW == 0 ? iW : iH;
-      const int64_t given = givenW == 0 ? givenH : givenW;
-      for (index = 4; given * kTextureSizes[index] < area; --index) {
-        if (index == 0) {
-          printMessage("ERROR_0006");
-          return false;
-        }
-      }
-      printMessage("INFO_0001", sizeOf(givenW, iW), sizeOf(givenH, iH));
-      SetTextureSize(sizeOf(givenW, iW), sizeOf(givenH, iH));
+    // Both sides are checked; the message names each one that is too small.
+    std::string tooSmall;
+    if (givenW > 0 && givenW < maxW) tooSmall += messageLine("ERROR_0007");
+    if (givenH > 0 && givenH < maxH) tooSmall += messageLine("ERROR_0008");
+    if (!tooSmall.empty()) return packingFailure(std::move(tooSmall));
+    // Both sides given: the atlas keeps the size it was configured with.
+    if (givenW > 0 && givenH > 0) return Status::ok();
+    // One side given: the other starts at 512 and doubles until the two
+    // together hold the cells' area.
+    int32_t& step = givenW == 0 ? steps.width : steps.height;
+    const int64_t given = givenW == 0 ? givenH : givenW;
+    for (step = 4; given * kTextureSizes[step] < area; --step) {
+      if (step == 0) return packingFailure(messageLine("ERROR_0006"));
     }
   }
-
-  while (!Pack(settings.sortmode)) {
-    printMessage("ERROR_0006");
-    if (givenW > 0 && givenH > 0) {
-      printMessage("ERROT_0009");
-      return false;
-    }
-    if (givenW > 0 || givenH > 0) {
-      int32_t& index = givenW > 0 ? iH : iW;
-      if (index == 0) {
-        printMessage("ERROT_0009");
-        return false;
-      }
-      --index;
-    } else {
-      if (iW == 0 && iH == 0) {
-        printMessage("ERROT_0009");
-        return false;
-      }
-      --(iW < iH ? iH : iW);
-    }
-    const int32_t w = sizeOf(givenW, iW);
-    const int32_t h = sizeOf(givenH, iH);
-    SetTextureSize(w, h);
-    printMessage("INFO_0001", w, h);
-  }
-  printMessage("INFO_0002");
-
-  BleedEdges();
-  return write_png(reinterpret_cast<const uint8_t*>(atlas.data()), textureWidth, textureHeight,
-                   texturePath);
+  const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
+  lines(formatMessage("INFO_0001", w, h));
+  SetTextureSize(w, h);
+  return Status::ok();
 }
 
-bool PackCells(const ConversionSettings& settings, const CellTable& table, PrevCellMap& prev,
-               const std::string& cellMapPath, const std::string& texturePath, VTTexturePack& pack) {
-  if (!checkSettings(settings)) return false;
-  pack.cells.clear();
-  pack.placeholders.clear();
-  pack.innerPadding = settings.inner_padding;
-  pack.SetTextureSize(settings.texture_width, settings.texture_height);
-  pack.spacing = settings.texture_padding_shape;
-  pack.packUnit = settings.pack_padding;
-  pack.border = settings.padding_border;
-
-  for (int32_t i = 0; i < table.cellCount(); ++i) {
-    const std::string& name = table.cellNames[static_cast<size_t>(i)];
-    const int32_t kind = (!name.empty() && name[0] == '+') ? 2 : name == "root" ? 3 : 0;
-    pack.AddCell(table.cells[static_cast<size_t>(i)].get(), name, kind);
+Status VTTexturePack::grow(LadderSteps& steps, const LineSink& lines) {
+  const int32_t givenW = settings_.textureWidth, givenH = settings_.textureHeight;
+  bool grown = false;  // both sides given: nothing can grow
+  if ((givenW > 0) != (givenH > 0)) {
+    int32_t& step = givenW > 0 ? steps.height : steps.width;
+    grown = step > 0;
+    if (grown) --step;
+  } else if (givenW == 0) {
+    grown = steps.width > 0 || steps.height > 0;
+    if (grown) --(steps.width < steps.height ? steps.height : steps.width);
   }
-  if (settings.is_oldPivotUse && !ImportPrevCellMap(cellMapPath, pack.cells, prev)) return false;
-  for (const PackedCell& old : prev.prevPackedCells) {
-    if (old.kind != 1) continue;
-    auto image = std::make_unique<CellImage>();
-    image->pixels = kPlaceholderPixels;
-    image->stride = 8;
-    image->width = image->height = 2;
-    image->boxWidth = image->boxHeight = 2;
-    pack.AddCell(image.get(), old.name, 1);
-    pack.placeholders.push_back(std::move(image));
-  }
+  if (!grown) return packingFailure(messageLine("ERROT_0009"));
+  const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
+  SetTextureSize(w, h);
+  lines(formatMessage("INFO_0001", w, h));
+  return Status::ok();
+}
 
-  if (!pack.PackTexture(settings, texturePath)) return false;
-
-  for (PackedCell& c : pack.cells) {
-    c.trimRight = c.trimLeft + c.trimWidth;
-    c.trimBottom = c.trimTop + c.trimHeight;
-    c.packRight = c.packX + 2 * pack.innerPadding + c.trimWidth;
-    c.packBottom = c.packY + 2 * pack.innerPadding + c.trimHeight;
-    c.width = c.trimWidth;
-    c.height = c.trimHeight;
+Status VTTexturePack::PackTexture(const LineSink& lines) {
+  LadderSteps steps;
+  Status status = chooseStartSize(steps, lines);
+  if (!status) return status;
+  while (!Pack(settings_.sortMode)) {
+    lines(formatMessage("ERROR_0006"));
+    status = grow(steps, lines);
+    if (!status) return status;
   }
-  return true;
+  lines(formatMessage("INFO_0002"));
+
+  BleedEdges();
+  return Status::ok();
 }
 
 }  // namespace korvex

@@ -1,12 +1,21 @@
 #include "platform/platform.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace korvex::platform {
@@ -48,6 +57,17 @@ std::string codesetOf(const std::string& locale) {
   return codeset;
 }
 
+// An open file descriptor, closed when it goes out of scope.
+struct Descriptor {
+  explicit Descriptor(int descriptor = -1) : fd(descriptor) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
 bool isShiftJisCodeset(const std::string& codeset) {
   return codeset == "SHIFT_JIS" || codeset == "SJIS" || codeset == "CP932" ||
          codeset == "WINDOWS-31J" || codeset == "SHIFTJIS";
@@ -82,9 +102,120 @@ void setupProcessLocale() {
   std::setlocale(LC_NUMERIC, "C");
 }
 
-bool isRegularFile(const std::string& path) {
+std::string systemReason(int error) { return std::strerror(error); }
+
+Status checkRegularFile(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (::stat(path.c_str(), &info) != 0)
+    return Status::failure(Status::Code::kSystem, "", "cannot open " + path + ": " + systemReason(errno));
+  if (S_ISREG(info.st_mode)) return Status::ok();
+  const char* what = S_ISDIR(info.st_mode)                            ? "a folder"
+                     : S_ISFIFO(info.st_mode)                         ? "a named pipe (FIFO)"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                     : S_ISSOCK(info.st_mode)                         ? "a socket"
+                                                                      : "not a regular file";
+  return Status::failure(Status::Code::kNotAFile, "", path + " is " + what + ", not a file");
+}
+
+bool isRegularFile(const std::string& path) { return static_cast<bool>(checkRegularFile(path)); }
+
+Status readFileStart(const std::string& path, size_t count, std::string& bytes) {
+  bytes.clear();
+  Status regular = checkRegularFile(path);
+  if (!regular) return regular;
+  // Without blocking: should the path have become a pipe since the check,
+  // the open does not wait for a writer.
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.fd < 0)
+    return Status::failure(Status::Code::kSystem, "", "cannot open " + path + ": " + systemReason(errno));
+  struct stat info;
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    return Status::failure(Status::Code::kNotAFile, "", path + " is not a regular file");
+  std::string read(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(file.fd, &read[got], count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      return Status::failure(Status::Code::kSystem, "", "cannot read " + path + ": " + systemReason(errno));
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  read.resize(got);
+  bytes = std::move(read);
+  return Status::ok();
+}
+
+Status createFolders(const std::string& path) {
+  if (path.empty()) return Status::ok();
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error)
+    return Status::failure(Status::Code::kSystem, "", "cannot create the folder " + path + ": " + error.message());
+  // create_directories accepts an existing folder; a file of that name is no folder.
+  if (!std::filesystem::is_directory(path, error))
+    return Status::failure(Status::Code::kNotAFile, "", path + " is not a folder");
+  return Status::ok();
+}
+
+namespace {
+
+// Files below this size are read: copying them costs less than mapping.
+constexpr off_t kMapThreshold = 1 << 20;
+
+}  // namespace
+
+FileBytes::~FileBytes() { release(); }
+
+void FileBytes::release() {
+  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  mapped_ = false;
+  data_ = nullptr;
+  size_ = 0;
+  copy_.clear();
+}
+
+bool FileBytes::open(const std::string& path, std::string& error) {
+  release();
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+    error = "cannot open " + path;
+    return false;
+  }
+  if (S_ISREG(info.st_mode) && info.st_size >= kMapThreshold &&
+      static_cast<uint64_t>(info.st_size) <= SIZE_MAX) {
+    const size_t size = static_cast<size_t>(info.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd, 0);
+    if (map != MAP_FAILED) {
+      data_ = static_cast<const uint8_t*>(map);
+      size_ = size;
+      mapped_ = true;
+      return true;
+    }
+  }
+  // Read to the end, whatever the file claims its size is: into the space
+  // its size promises, then in steps for anything beyond it.
+  copy_.resize(S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0);
+  size_t used = 0;
+  for (;;) {
+    uint8_t step[1 << 16];
+    const bool full = used == copy_.size();
+    const ssize_t n = full ? ::read(file.fd, step, sizeof step) : ::read(file.fd, copy_.data() + used, copy_.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      copy_.clear();
+      error = "cannot read " + path;
+      return false;
+    }
+    if (n == 0) break;
+    if (full) copy_.insert(copy_.end(), step, step + n);
+    used += static_cast<size_t>(n);
+  }
+  copy_.resize(used);
+  data_ = copy_.data();
+  size_ = used;
+  return true;
 }
 
 void writeConsole(const std::string& bytes) {
@@ -92,59 +223,186 @@ void writeConsole(const std::string& bytes) {
   std::fflush(stderr);
 }
 
-AtomicFileWriter::~AtomicFileWriter() { discard(); }
+namespace {
 
-bool AtomicFileWriter::open(const std::string& targetPath) {
-  discard();
-  targetPath_ = targetPath;
-  tempPath_ = targetPath + ".korvex-XXXXXX";
-  int fd = ::mkstemp(tempPath_.data());
-  if (fd < 0) {
-    tempPath_.clear();
-    return false;
+// The temporaries of the run, in a form the signal handler can read: fixed
+// slots of zero-terminated paths. A slot's path is complete before the slot
+// is marked used, and the mark is cleared before the path changes.
+constexpr int kMaxTemporaries = 16;
+char gTemporaryPaths[kMaxTemporaries][PATH_MAX];
+volatile std::sig_atomic_t gTemporaryUsed[kMaxTemporaries];
+
+extern "C" void removeTemporariesAndDie(int signalNumber) {
+  for (int i = 0; i < kMaxTemporaries; ++i)
+    if (gTemporaryUsed[i]) ::unlink(gTemporaryPaths[i]);
+  // Only unlink, signal and raise here: all async-signal-safe.
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
+}
+
+void installSignalHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action = {};
+  action.sa_handler = removeTemporariesAndDie;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int claimSlot(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kMaxTemporaries; ++i) {
+    if (gTemporaryUsed[i]) continue;
+    std::memcpy(gTemporaryPaths[i], path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    gTemporaryUsed[i] = 1;
+    return i;
   }
-  file_ = ::fdopen(fd, "wb");
-  if (!file_) {
-    ::close(fd);
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-    return false;
+  return -1;
+}
+
+void releaseSlot(int slot) {
+  if (slot >= 0) gTemporaryUsed[slot] = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// SIGINT and SIGTERM held back while it lives.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace
+
+OutputSet::~OutputSet() {
+  for (Entry& entry : entries_) discard(entry);
+}
+
+void OutputSet::discard(Entry& entry) {
+  if (!entry.temp.empty()) ::unlink(entry.temp.c_str());
+  releaseSlot(entry.slot);
+  entry.slot = -1;
+  entry.temp.clear();
+}
+
+Status OutputSet::add(const std::string& target, const std::string& failureMessage, const Writer& write) {
+  auto fail = [&](Status::Code code, const std::string& reason) {
+    return Status::failure(code, failureMessage, reason);
+  };
+  struct stat info;
+  if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    Status notFile = checkRegularFile(target);
+    return fail(notFile.code(), notFile.reason());
+  }
+  installSignalHandlers();
+  Entry entry;
+  entry.target = target;
+  entry.failureMessage = failureMessage;
+  std::string temp = target + ".korvex-XXXXXX";
+  Descriptor created;
+  {
+    // The temporary's name enters the handler's table as it comes to exist.
+    SignalsHeld held;
+    created.fd = ::mkstemp(temp.data());
+    if (created.fd < 0)
+      return fail(Status::Code::kSystem, "cannot create a file beside " + target + ": " + systemReason(errno));
+    entry.temp = temp;
+    entry.slot = claimSlot(temp);
+  }
+  if (entry.slot < 0) {
+    discard(entry);
+    return fail(Status::Code::kLimit, "too many output files in one run");
   }
   // mkstemp creates the file 0600; an output file gets the usual mode.
-  mode_t mask = ::umask(0);
+  const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  return true;
-}
-
-bool AtomicFileWriter::commit() {
-  if (!file_) return false;
-  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-  ok = (std::fclose(file_) == 0) && ok;
-  file_ = nullptr;
-  if (ok) ok = std::rename(tempPath_.c_str(), targetPath_.c_str()) == 0;
-  if (!ok) ::unlink(tempPath_.c_str());
-  tempPath_.clear();
-  return ok;
-}
-
-void AtomicFileWriter::discard() {
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
+  ::fchmod(created.fd, 0666 & ~mask);
+  std::FILE* file = ::fdopen(created.fd, "wb");
+  if (!file) {
+    const int error = errno;
+    discard(entry);
+    return fail(Status::Code::kSystem, "cannot write " + target + ": " + systemReason(error));
   }
-  if (!tempPath_.empty()) {
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+  created.fd = -1;  // the stream owns it now
+  errno = 0;
+  const bool written = write(file);
+  const int writeError = std::ferror(file) ? errno : 0;
+  const bool flushed = std::fflush(file) == 0;
+  const int flushError = flushed ? 0 : errno;
+  const bool closed = std::fclose(file) == 0;
+  const int closeError = closed ? 0 : errno;
+  if (written && flushed && closed) {
+    entries_.push_back(std::move(entry));
+    return Status::ok();
   }
+  discard(entry);
+  const int error = writeError ? writeError : flushError ? flushError : closeError;
+  return fail(Status::Code::kSystem, error ? "cannot write " + target + ": " + systemReason(error)
+                                           : "the data for " + target + " could not be encoded");
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes) {
-  AtomicFileWriter writer;
-  if (!writer.open(path)) return false;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), writer.file()) != bytes.size())
-    return false;
-  return writer.commit();
+Status OutputSet::commit() {
+  SignalsHeld held;
+  // Each existing target keeps a second name until every rename is done, so
+  // a failed rename can put it back.
+  std::vector<std::string> backups(entries_.size());
+  auto dropBackups = [&] {
+    for (const std::string& backup : backups)
+      if (!backup.empty()) ::unlink(backup.c_str());
+  };
+  auto failAt = [&](size_t index, const std::string& reason) {
+    dropBackups();
+    for (Entry& entry : entries_) discard(entry);
+    Status failure = Status::failure(Status::Code::kSystem, entries_[index].failureMessage, reason);
+    entries_.clear();
+    return failure;
+  };
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (!isRegularFile(entries_[i].target)) continue;
+    backups[i] = entries_[i].temp + ".old";
+    if (::link(entries_[i].target.c_str(), backups[i].c_str()) != 0) {
+      const int error = errno;
+      backups[i].clear();
+      return failAt(i, "cannot keep " + entries_[i].target + " while replacing it: " + systemReason(error));
+    }
+  }
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (std::rename(entries_[i].temp.c_str(), entries_[i].target.c_str()) == 0) continue;
+    const int error = errno;
+    for (size_t j = 0; j < i; ++j) {
+      if (backups[j].empty()) {
+        ::unlink(entries_[j].target.c_str());
+        continue;
+      }
+      // Should even this fail, the earlier file stays under its second name.
+      std::rename(backups[j].c_str(), entries_[j].target.c_str());
+      backups[j].clear();
+    }
+    return failAt(i, "cannot replace " + entries_[i].target + ": " + systemReason(error));
+  }
+  dropBackups();
+  for (Entry& entry : entries_) {
+    entry.temp.clear();  // in place now: nothing to remove
+    releaseSlot(entry.slot);
+  }
+  entries_.clear();
+  return Status::ok();
 }
 
 }  // namespace korvex::platform

@@ -1,10 +1,17 @@
 // The one place where Korvex meets the operating system: the user's
-// Documents folder, the console encoding, locale set-up, and files that are
-// replaced atomically. A port to another system swaps this file's .cpp.
+// Documents folder, the console encoding, locale set-up, what a path names,
+// and output files put in place together. A port to another system swaps
+// this file's .cpp.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/status.h"
 
 namespace korvex::platform {
 
@@ -24,39 +31,94 @@ bool consoleUsesShiftJis();
 // LC_NUMERIC stays "C" so "%f" always prints a decimal point.
 void setupProcessLocale();
 
+// The system's text for the errno value `error` ("No such file or directory").
+std::string systemReason(int error);
+
+// Ok when `path` names an existing regular file. Otherwise why not: the
+// system's reason ("cannot open PATH: No such file or directory"), or what
+// the path names instead ("PATH is a folder, not a file"; a named pipe or a
+// device likewise), found without opening it, so a pipe never blocks.
+Status checkRegularFile(const std::string& path);
+
 // True when `path` names an existing regular file (not a folder, device or
 // pipe), so a reader never mistakes a folder for a document.
 bool isRegularFile(const std::string& path);
 
+// Reads the first `count` bytes of the regular file at `path` into `bytes`
+// (fewer when the file is shorter). Opened without blocking, so a pipe
+// never holds the caller up; anything but a regular file is refused.
+Status readFileStart(const std::string& path, size_t count, std::string& bytes);
+
+// Creates the folder `path` and every missing parent; ok when it exists.
+Status createFolders(const std::string& path);
+
+// A file's bytes, read-only, for the life of the object. A large regular
+// file is mapped (its pages populated in one go, no copy); a small file, or
+// one the system cannot map, is read into memory. The trade-off: a mapped
+// file that another program truncates while Korvex reads it stops Korvex
+// with SIGBUS instead of an error; input documents are not expected to
+// change during a conversion, and small files (where copying costs
+// nothing) never take the risk.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  ~FileBytes();
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  // False with `error` ("cannot open PATH" / "cannot read PATH") when the
+  // file cannot be read.
+  bool open(const std::string& path, std::string& error);
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool mapped() const { return mapped_; }
+
+ private:
+  void release();
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::vector<uint8_t> copy_;
+};
+
 // Writes bytes to standard error and flushes.
 void writeConsole(const std::string& bytes);
 
-// A file written beside its target and renamed over it on commit(), so a
-// failed or interrupted write never leaves a half-written target. The
-// temporary file is removed when the writer is destroyed without commit.
-class AtomicFileWriter {
+// The output files of one run, put in place together. Each file is written
+// to a temporary file beside its target; commit() renames all of them over
+// their targets, or, when one rename fails, puts every target it had
+// replaced back as it was. Temporaries that were not committed are removed
+// when the set is destroyed, and on SIGINT or SIGTERM (the handler removes
+// them, then ends the process by that signal).
+class OutputSet {
  public:
-  AtomicFileWriter() = default;
-  ~AtomicFileWriter();
-  AtomicFileWriter(const AtomicFileWriter&) = delete;
-  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  OutputSet() = default;
+  ~OutputSet();
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
 
-  // Opens a temporary file in the target's folder; false when it cannot.
-  bool open(const std::string& targetPath);
-  // The open temporary file, or null.
-  std::FILE* file() const { return file_; }
-  // Flushes, closes and renames the temporary file over the target.
-  bool commit();
+  // Writes a file's bytes to the open file; false when it could not.
+  using Writer = std::function<bool(std::FILE*)>;
+
+  // Writes the temporary file for `target` through `write`, given the open
+  // file (false when writing failed). On any failure nothing of it is left
+  // and the status carries `failureMessage` (the writer's own message for
+  // `target`) and the reason; commit() reports a failed rename of `target`
+  // with the same message.
+  Status add(const std::string& target, const std::string& failureMessage, const Writer& write);
+  // Puts every temporary in place, all or none. SIGINT and SIGTERM wait
+  // until it is done.
+  Status commit();
 
  private:
-  void discard();
-  std::FILE* file_ = nullptr;
-  std::string targetPath_;
-  std::string tempPath_;
+  struct Entry {
+    std::string target;
+    std::string temp;
+    std::string failureMessage;
+    int slot = -1;  // its place in the table the signal handler reads
+  };
+  void discard(Entry& entry);
+  std::vector<Entry> entries_;
 };
-
-// Writes the whole of `bytes` to `path` atomically; false on any failure
-// (the previous file, if any, is then untouched).
-bool writeFileAtomically(const std::string& path, const std::string& bytes);
 
 }  // namespace korvex::platform

@@ -403,9 +403,23 @@ Rgb selectiveColor(const Adjustment& a, const Rgb& c) {
   return {out[0], out[1], out[2]};
 }
 
+// Runs `f` (pixel -> pixel) over a region of rows `stride` pixels apart.
+struct Region {
+  uint32_t* pixels;
+  size_t width, height, stride;
+};
+
 template <typename F>
-void eachPixel(uint32_t* pixels, size_t n, F f) {
-  for (size_t i = 0; i < n; ++i) pixels[i] = pack(pixels[i], f(unpack(pixels[i])));
+void eachPixel(const Region& r, F f) {
+  for (size_t y = 0; y < r.height; ++y) {
+    uint32_t* row = r.pixels + y * r.stride;
+    for (size_t x = 0; x < r.width; ++x) row[x] = f(row[x]);
+  }
+}
+
+template <typename F>
+void eachColor(const Region& r, F f) {
+  eachPixel(r, [&](uint32_t p) { return pack(p, f(unpack(p))); });
 }
 
 // ---- parsing ----
@@ -786,28 +800,30 @@ std::string unknownAdjustmentWarning(const std::string& layerName, const Adjustm
   return "warning: adjustment layer \"" + layerName + "\" (" + a.key + ") is not drawn";
 }
 
-void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t n) {
+void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t width, size_t height, size_t stride) {
+  const Region r{pixels, width, height, stride};
   if (perChannel(a.kind)) {
     std::array<Table, 3> t;
     ChannelCurves(a).tables(t);
-    for (size_t i = 0; i < n; ++i) {
-      const uint32_t p = pixels[i];
-      pixels[i] = (p & 0xFF000000u) | static_cast<uint32_t>(t[0][p >> 16 & 0xFF]) << 16 |
-                  static_cast<uint32_t>(t[1][p >> 8 & 0xFF]) << 8 | t[2][p & 0xFF];
-    }
+    eachPixel(r, [&](uint32_t p) {
+      return (p & 0xFF000000u) | static_cast<uint32_t>(t[0][p >> 16 & 0xFF]) << 16 |
+             static_cast<uint32_t>(t[1][p >> 8 & 0xFF]) << 8 | t[2][p & 0xFF];
+    });
     return;
   }
   switch (a.kind) {
-    case AdjustmentKind::kHueSaturation: eachPixel(pixels, n, [&](const Rgb& c) { return hueSaturation(a, c); }); break;
-    case AdjustmentKind::kColorBalance: eachPixel(pixels, n, [&](const Rgb& c) { return colorBalance(a, c); }); break;
-    case AdjustmentKind::kVibrance: eachPixel(pixels, n, [&](const Rgb& c) { return vibrance(a, c); }); break;
-    case AdjustmentKind::kBlackWhite: eachPixel(pixels, n, [&](const Rgb& c) { return blackWhite(a, c); }); break;
-    case AdjustmentKind::kPhotoFilter: eachPixel(pixels, n, [&](const Rgb& c) { return photoFilter(a, c); }); break;
-    case AdjustmentKind::kChannelMixer: eachPixel(pixels, n, [&](const Rgb& c) { return channelMixer(a, c); }); break;
-    case AdjustmentKind::kThreshold: eachPixel(pixels, n, [&](const Rgb& c) { return threshold(a, c); }); break;
-    case AdjustmentKind::kSelectiveColor: eachPixel(pixels, n, [&](const Rgb& c) { return selectiveColor(a, c); }); break;
+    case AdjustmentKind::kHueSaturation: eachColor(r, [&](const Rgb& c) { return hueSaturation(a, c); }); break;
+    case AdjustmentKind::kColorBalance: eachColor(r, [&](const Rgb& c) { return colorBalance(a, c); }); break;
+    case AdjustmentKind::kVibrance: eachColor(r, [&](const Rgb& c) { return vibrance(a, c); }); break;
+    case AdjustmentKind::kBlackWhite: eachColor(r, [&](const Rgb& c) { return blackWhite(a, c); }); break;
+    case AdjustmentKind::kPhotoFilter: eachColor(r, [&](const Rgb& c) { return photoFilter(a, c); }); break;
+    case AdjustmentKind::kChannelMixer: eachColor(r, [&](const Rgb& c) { return channelMixer(a, c); }); break;
+    case AdjustmentKind::kThreshold: eachColor(r, [&](const Rgb& c) { return threshold(a, c); }); break;
+    case AdjustmentKind::kSelectiveColor: eachColor(r, [&](const Rgb& c) { return selectiveColor(a, c); }); break;
     default: break;
   }
 }
+
+void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t n) { applyAdjustment(a, pixels, n, 1, n); }
 
 }  // namespace korvex::psd

@@ -133,5 +133,8 @@ std::string unknownAdjustmentWarning(const std::string& layerName, const Adjustm
 // Photoshop's adjustment `a` does; alpha stays as it is, kUnknown changes
 // nothing.
 void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t n);
+// The same on a width x height region of a canvas whose rows lie `stride`
+// pixels apart; the per-channel tables are built once for the region.
+void applyAdjustment(const Adjustment& a, uint32_t* pixels, size_t width, size_t height, size_t stride);
 
 }  // namespace korvex::psd

@@ -9,9 +9,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "psd/reader_internal.h"
 
@@ -126,21 +128,27 @@ size_t rowBytesOf(int width, int depth) {
   return depth == 1 ? (static_cast<size_t>(width) + 7) / 8 : static_cast<size_t>(width) * static_cast<size_t>(depth / 8);
 }
 
-bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                   bool linear, uint8_t* out, Scratch& s, std::string& error) {
-  const size_t rowBytes = rowBytesOf(width, depth);
-  const size_t total = rowBytes * static_cast<size_t>(rows);
-  const size_t w = static_cast<size_t>(width);
+bool RowSource::start(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
+                      bool linear, bool large, std::string& error) {
+  data_ = data;
+  size_ = size;
+  compression_ = compression;
+  width_ = width;
+  depth_ = depth;
+  linear_ = linear;
+  large_ = large;
+  row_ = 0;
+  rowBytes_ = rowBytesOf(width, depth);
+  const size_t total = rowBytes_ * static_cast<size_t>(rows);
   switch (compression) {
     case 0:
       if (size < total) {
         error = "raw data is " + std::to_string(size) + " bytes, " + std::to_string(total) + " needed";
         return false;
       }
-      for (int y = 0; y < rows; ++y) samplesTo8(data + rowBytes * static_cast<size_t>(y), width, depth, linear, out + w * static_cast<size_t>(y));
       return true;
     case 1: {
-      const size_t countBytes = 2 * static_cast<size_t>(rows);
+      const size_t countBytes = (large ? 4 : 2) * static_cast<size_t>(rows);
       if (size < countBytes) {
         error = "RLE row counts run past the data";
         return false;
@@ -149,21 +157,8 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
         error = "RLE data is too short for its rows";
         return false;
       }
-      s.bytes.resize(rowBytes);
-      size_t pos = countBytes;
-      for (int y = 0; y < rows; ++y) {
-        const size_t count = static_cast<size_t>(data[2 * y] << 8 | data[2 * y + 1]);
-        if (count > size - pos) {
-          error = "RLE row " + std::to_string(y) + " runs past the data";
-          return false;
-        }
-        if (!unpackBits(data + pos, count, s.bytes.data(), rowBytes)) {
-          error = "RLE row " + std::to_string(y) + " does not decode to its width";
-          return false;
-        }
-        pos += count;
-        samplesTo8(s.bytes.data(), width, depth, linear, out + w * static_cast<size_t>(y));
-      }
+      pos_ = countBytes;
+      bytes_.resize(rowBytes_);
       return true;
     }
     case 2:
@@ -176,7 +171,7 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
         error = "ZIP data of more than 4 GiB is not supported";
         return false;
       }
-      s.bytes.resize(total);
+      bytes_.resize(total);
       z_stream z{};
       if (inflateInit(&z) != Z_OK) {
         error = "zlib could not start";
@@ -184,7 +179,7 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
       }
       z.next_in = const_cast<Bytef*>(data);
       z.avail_in = static_cast<uInt>(std::min<size_t>(size, std::numeric_limits<uInt>::max()));
-      z.next_out = s.bytes.data();
+      z.next_out = bytes_.data();
       z.avail_out = static_cast<uInt>(total);
       const int status = inflate(&z, Z_FINISH);
       const size_t produced = total - z.avail_out;
@@ -192,11 +187,6 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
       if (produced < total || (status != Z_STREAM_END && status != Z_BUF_ERROR && status != Z_OK)) {
         error = "ZIP data is damaged or ends early";
         return false;
-      }
-      for (int y = 0; y < rows; ++y) {
-        uint8_t* row = s.bytes.data() + rowBytes * static_cast<size_t>(y);
-        if (compression == 3) undoPrediction(row, width, depth, s.tmp);
-        samplesTo8(row, width, depth, linear, out + w * static_cast<size_t>(y));
       }
       return true;
     }
@@ -206,10 +196,51 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
   }
 }
 
-void combine(const Header& h, const Plane* color, const Plane& alpha, size_t count, uint32_t* out) {
+bool RowSource::next(uint8_t* out, std::string& error) {
+  const int y = row_++;
+  switch (compression_) {
+    case 0:
+      samplesTo8(data_ + rowBytes_ * static_cast<size_t>(y), width_, depth_, linear_, out);
+      return true;
+    case 1: {
+      const uint8_t* field = data_ + (large_ ? 4 : 2) * static_cast<size_t>(y);
+      const size_t count = large_ ? static_cast<size_t>(field[0]) << 24 | static_cast<size_t>(field[1]) << 16 |
+                                        static_cast<size_t>(field[2]) << 8 | field[3]
+                                  : static_cast<size_t>(field[0] << 8 | field[1]);
+      if (count > size_ - pos_) {
+        error = "RLE row " + std::to_string(y) + " runs past the data";
+        return false;
+      }
+      // 8-bit rows decode straight into `out`.
+      uint8_t* row = depth_ == 8 ? out : bytes_.data();
+      if (!unpackBits(data_ + pos_, count, row, rowBytes_)) {
+        error = "RLE row " + std::to_string(y) + " does not decode to its width";
+        return false;
+      }
+      pos_ += count;
+      if (depth_ != 8) samplesTo8(row, width_, depth_, linear_, out);
+      return true;
+    }
+    default: {
+      uint8_t* row = bytes_.data() + rowBytes_ * static_cast<size_t>(y);
+      if (compression_ == 3) undoPrediction(row, width_, depth_, tmp_);
+      samplesTo8(row, width_, depth_, linear_, out);
+      return true;
+    }
+  }
+}
+
+bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
+                   bool linear, bool large, uint8_t* out, RowSource& source, std::string& error) {
+  if (!source.start(data, size, compression, width, rows, depth, linear, large, error)) return false;
+  for (int y = 0; y < rows; ++y)
+    if (!source.next(out + static_cast<size_t>(width) * static_cast<size_t>(y), error)) return false;
+  return true;
+}
+
+void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, size_t count, uint32_t* out) {
   static const uint8_t zero[1] = {0};
-  auto plane = [&](int i) { return color[i].present ? color[i].values.data() : nullptr; };
-  const uint8_t* a = alpha.present ? alpha.values.data() : nullptr;
+  auto plane = [&](int i) { return color[i]; };
   auto alphaAt = [&](size_t k) -> uint32_t { return a ? a[k] : 255u; };
   auto at = [&](const uint8_t* p, size_t k) -> uint32_t { return p ? p[k] : zero[0]; };
   switch (h.colorMode) {
@@ -261,16 +292,17 @@ void combine(const Header& h, const Plane* color, const Plane& alpha, size_t cou
   }
 }
 
-bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri,
-                  Scratch& s, Plane* color, Plane& alpha, std::string& error) {
+bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
+                  std::string& error) {
   const int colorCount = colorChannels(h.colorMode);
-  for (int i = 0; i < colorCount; ++i) color[i].present = false;
-  alpha.present = false;
+  // Slots 0..3 colour, 4 transparency: the channel that feeds each, if any.
+  constexpr int kAlphaSlot = 4;
+  RowSource* sources[5] = {};
   const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
   for (const ChannelInfo& ch : ri.channels) {
     const bool isMask = ch.id == -2;
-    Plane* target = ch.id == -1 ? &alpha : (ch.id >= 0 && ch.id < colorCount) ? &color[ch.id] : nullptr;
-    if (!target && !isMask) continue;  // spot colours, the real user mask
+    const int slot = ch.id == -1 ? kAlphaSlot : (ch.id >= 0 && ch.id < colorCount) ? ch.id : -1;
+    if (slot < 0 && !isMask) continue;  // spot colours, the real user mask
     // A channel without even its compression field holds nothing.
     if (ch.length < 2) continue;
     const uint8_t* data = info + ch.offset;
@@ -283,7 +315,6 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
       return false;
     }
     if (n == 0) continue;
-    std::vector<uint8_t>& values = isMask ? r.mask.data : target->values;
     // Bound the allocation by what the channel's bytes can decode to.
     const uint64_t ratio = compression == 0 ? 1 : compression == 1 ? kMaxPackBitsRatio : kMaxInflateRatio;
     if (rowBytesOf(w, h.depth) * static_cast<uint64_t>(hgt) > static_cast<uint64_t>(ch.length) * ratio + 64) {
@@ -291,25 +322,85 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
               " bytes cannot hold " + std::to_string(w) + "x" + std::to_string(hgt) + " pixels";
       return false;
     }
-    values.resize(n);
     std::string why;
-    if (!decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, values.data(), s, why)) {
+    bool ok;
+    if (isMask) {
+      r.mask.data.resize(n);
+      ok = decodeSamples(data + 2, ch.length - 2, compression, w, hgt, h.depth, true, h.large, r.mask.data.data(),
+                         s.mask, why);
+    } else {
+      // Colour and transparency are decoded row by row below, straight
+      // into the layer's pixels.
+      ok = s.sources[slot].start(data + 2, ch.length - 2, compression, w, hgt, h.depth, ch.id < 0, h.large, why);
+      sources[slot] = &s.sources[slot];
+    }
+    if (!ok) {
       error = "channel " + std::to_string(ch.id) + ": " + why;
       return false;
     }
-    if (target) target->present = true;
   }
   if (count == 0) return true;
-  bool anyData = alpha.present;
-  for (int i = 0; i < colorCount; ++i) anyData = anyData || color[i].present;
-  if (!anyData) {
+  if (std::none_of(std::begin(sources), std::end(sources), [](const RowSource* p) { return p != nullptr; })) {
     // Nothing backs the rectangle: the layer has no pixels.
     r.width = r.height = 0;
     return true;
   }
+  const size_t w = static_cast<size_t>(r.width);
+  s.rows.resize(w * 5);
+  const uint8_t* rows[5] = {};
+  for (int slot = 0; slot < 5; ++slot)
+    if (sources[slot]) rows[slot] = s.rows.data() + w * static_cast<size_t>(slot);
   r.imageData.resize(count);
-  combine(h, color, alpha, count, r.imageData.data());
+  for (int32_t y = 0; y < r.height; ++y) {
+    for (int slot = 0; slot < 5; ++slot) {
+      std::string why;
+      if (sources[slot] && !sources[slot]->next(s.rows.data() + w * static_cast<size_t>(slot), why)) {
+        error = "channel " + std::to_string(slot == kAlphaSlot ? -1 : slot) + ": " + why;
+        r.imageData = {};
+        return false;
+      }
+    }
+    combine(h, rows, rows[kAlphaSlot], w, r.imageData.data() + w * static_cast<size_t>(y));
+  }
   return true;
+}
+
+}  // namespace korvex::psd::detail
+
+namespace korvex::psd::detail {
+
+bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
+                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error) {
+  // Below this many layer pixels a second thread costs more than it saves.
+  constexpr uint64_t kPixelsPerExtraThread = 1 << 18;
+  uint64_t pixels = 0;
+  for (const LayerRecord& r : records) pixels += static_cast<uint64_t>(r.width) * static_cast<uint64_t>(r.height);
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<uint64_t>({threads, kMaxDecodeThreads, records.size(),
+                                                      1 + pixels / kPixelsPerExtraThread}));
+  // Workers take records in file order; after a failure no record above it
+  // is started, so every record below the first failure is decoded and the
+  // failure reported is the same on any number of threads.
+  const size_t count = records.size();
+  std::atomic<size_t> nextRecord{0};
+  std::atomic<size_t> firstFailure{count};
+  std::vector<std::string> errors(count);
+  auto work = [&] {
+    Scratch scratch;
+    for (size_t i; (i = nextRecord.fetch_add(1)) < count && i < firstFailure.load();) {
+      if (decodeRecord(h, info, records[i], infos[i], scratch, errors[i])) continue;
+      for (size_t seen = firstFailure.load(); i < seen && !firstFailure.compare_exchange_weak(seen, i);) {
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  const size_t failed = firstFailure.load();
+  if (failed == count) return true;
+  error = "layer record " + std::to_string(failed) + " (" + records[failed].layerName + "): " + errors[failed];
+  return false;
 }
 
 }  // namespace korvex::psd::detail

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "psd/adjustments.h"
@@ -15,6 +18,32 @@
 #include "psd/vector_mask.h"
 
 namespace korvex::psd {
+
+// An allocator whose resize() leaves new elements uninitialised, for
+// buffers the decoder writes in full: fresh memory is touched once, by the
+// decoder, instead of first being zero-filled.
+template <typename T>
+struct DefaultInitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <typename U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// Pixels a decoder fills: a vector that does not zero what it adds.
+template <typename T>
+using PixelBuffer = std::vector<T, DefaultInitAllocator<T>>;
 
 // layer_type values. 3 and above are fill and adjustment layers.
 enum LayerType : int32_t {
@@ -82,7 +111,7 @@ struct LayerRecord {
   std::string layerName;        // legacy (Pascal) name, raw bytes as stored
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
-  std::vector<uint32_t> imageData;
+  PixelBuffer<uint32_t> imageData;
   // Index in Document::layerRecords of the group header of the innermost
   // group holding this record (for a header: its enclosing group; for a
   // divider: the group it closes), or -1 at the top level.

@@ -13,10 +13,15 @@
 namespace korvex::psd {
 
 using detail::Header;
-using detail::Plane;
-using detail::Scratch;
+using detail::RowSource;
 
 namespace {
+
+// One decoded channel of a pattern.
+struct Plane {
+  std::vector<uint8_t> values;
+  bool present = false;
+};
 
 // The largest pattern side: the largest PSD canvas side.
 constexpr int64_t kMaxPatternSide = 30000;
@@ -234,7 +239,7 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(hgt);
   Plane color[4];
   Plane alpha;
-  Scratch scratch;
+  RowSource source;
   for (uint32_t i = 0; i < channels + 2; ++i) {
     uint32_t written = 0, length = 0;
     if (!list.u32(written)) return fail(error, "pattern channel " + std::to_string(i) + " is missing" + list.where());
@@ -262,8 +267,8 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
     }
     plane->values.resize(pixels);
     if (!detail::decodeSamples(array.here(), array.remaining(), compression, static_cast<int>(w),
-                               static_cast<int>(hgt), static_cast<int>(depth), plane == &alpha,
-                               plane->values.data(), scratch, error)) {
+                               static_cast<int>(hgt), static_cast<int>(depth), plane == &alpha, false,
+                               plane->values.data(), source, error)) {
       error = "pattern channel " + std::to_string(i) + ": " + error;
       return false;
     }
@@ -275,7 +280,9 @@ bool readPattern(ByteReader c, Pattern& out, std::string& error) {
   out.width = static_cast<int32_t>(w);
   out.height = static_cast<int32_t>(hgt);
   out.pixels.resize(pixels);
-  detail::combine(h, color, alpha, pixels, out.pixels.data());
+  const uint8_t* colorValues[4] = {};
+  for (int i = 0; i < colorCount; ++i) colorValues[i] = color[i].values.data();
+  detail::combine(h, colorValues, alpha.present ? alpha.values.data() : nullptr, pixels, out.pixels.data());
   return true;
 }
 

@@ -3,18 +3,23 @@
 //
 // File layout (all integers big-endian):
 //
-//   header (26 bytes): "8BPS", version (2) = 1, reserved (6), channels (2),
+//   header (26 bytes): "8BPS", version (2) = 1 (2: a large document, PSB),
+//     reserved (6), channels (2),
 //     height (4), width (4), depth (2), colour mode (2)
 //   colour mode data: length (4) + data (the 768-byte palette of indexed files)
 //   image resources: length (4) + data (not needed here)
-//   layer and mask information: length (4) +
-//     layer info: length (4) + layer count (2, negative when the merged
+//   layer and mask information: length (4; 8 in a PSB) +
+//     layer info: length (4; 8 in a PSB) + layer count (2, negative when the merged
 //       image's first extra channel is its transparency) + layer records +
 //       channel image data, record after record, channel after channel
 //     global layer mask info: length (4) + data
 //     tagged blocks; 16- and 32-bit documents keep their layer info in an
 //       "Lr16" / "Lr32" block here and leave the layer info above empty
 //   merged image: compression (2) + planar channel data
+//
+// A PSB also widens the channel data lengths of layer records, the lengths
+// of some tagged blocks (see taggedBlockLengthIsWide) and RLE row byte
+// counts (4 bytes each).
 //
 // Every length, count and offset is checked against the bytes that hold it
 // before use, and no buffer is allocated beyond what the data can decode to.
@@ -25,8 +30,9 @@
 namespace korvex::psd::detail {
 namespace {
 
-// The largest canvas side: version-1 canvases stop at 30000.
+// The largest canvas side: 30000 in a PSD, 300000 in a PSB.
 constexpr int64_t kMaxCanvasSide = 30000;
+constexpr int64_t kMaxLargeCanvasSide = 300000;
 
 bool readHeader(ByteReader& c, Header& h, std::string& error) {
   std::string signature;
@@ -41,16 +47,16 @@ bool readHeader(ByteReader& c, Header& h, std::string& error) {
     error = "file header: signature is not 8BPS";
     return false;
   }
-  if (version != 1) {
-    error = "file header: version " + std::to_string(version) +
-            (version == 2 ? " (large document format) is not supported" : " is not a PSD version");
+  if (version != 1 && version != 2) {
+    error = "file header: version " + std::to_string(version) + " is not a PSD version";
     return false;
   }
+  const int64_t maxSide = version == 2 ? kMaxLargeCanvasSide : kMaxCanvasSide;
   if (channels < 1 || channels > kMaxChannels) {
     error = "file header: channel count " + std::to_string(channels) + " out of range";
     return false;
   }
-  if (width < 1 || height < 1 || width > kMaxCanvasSide || height > kMaxCanvasSide) {
+  if (width < 1 || height < 1 || width > maxSide || height > maxSide) {
     error = "file header: canvas " + std::to_string(width) + "x" + std::to_string(height) + " out of range";
     return false;
   }
@@ -76,6 +82,7 @@ bool readHeader(ByteReader& c, Header& h, std::string& error) {
   h.depth = depth;
   h.colorMode = mode;
   h.channels = channels;
+  h.large = version == 2;
   return true;
 }
 

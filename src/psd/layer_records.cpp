@@ -99,20 +99,30 @@ struct TaggedBlock {
 
 enum class BlockStep { kBlock, kEnd, kOverrun };
 
+// Blocks whose length field takes 8 bytes in a large document.
+bool taggedBlockLengthIsWide(const std::string& key) {
+  static const char* const kKeys[] = {"LMsk", "Lr16", "Lr32", "Layr", "Mt16", "Mt32", "Mtrn",
+                                      "Alph", "FMsk", "lnk2", "FEid", "FXid", "PxSD"};
+  for (const char* k : kKeys)
+    if (key == k) return true;
+  return false;
+}
+
 // Reads the next tagged block of `c`. kEnd when fewer than 12 bytes are
 // left or they do not start with a block signature (the rest is padding);
 // kOverrun when the block's data runs past `c` (block.key names it, `c`
 // stands after its length). The blocks of the layer and mask section are
-// padded to an even length, which `evenPadded` skips.
-BlockStep nextTaggedBlock(ByteReader& c, bool evenPadded, TaggedBlock& block) {
+// padded to an even length, which `evenPadded` skips. In a `large`
+// document some blocks have 8-byte lengths.
+BlockStep nextTaggedBlock(ByteReader& c, bool evenPadded, bool large, TaggedBlock& block) {
   if (c.remaining() < 12) return BlockStep::kEnd;
   std::string signature;
-  uint32_t length = 0;
+  uint64_t length = 0;
   c.key(signature);
   if (signature != "8BIM" && signature != "8B64") return BlockStep::kEnd;
   c.key(block.key);
-  c.u32(length);
-  if (!c.sub(length, block.data)) return BlockStep::kOverrun;
+  if (!readLength(c, large && taggedBlockLengthIsWide(block.key), length) || !c.sub(length, block.data))
+    return BlockStep::kOverrun;
   if (evenPadded) c.skip(std::min<size_t>(c.remaining(), length % 2));
   return BlockStep::kBlock;
 }
@@ -141,7 +151,7 @@ struct StoredRectangle {
 // The tagged blocks after a record's name.
 bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::string& error) {
   TaggedBlock block;
-  for (BlockStep step; (step = nextTaggedBlock(c, false, block)) != BlockStep::kEnd;) {
+  for (BlockStep step; (step = nextTaggedBlock(c, false, h.large, block)) != BlockStep::kEnd;) {
     const std::string& key = block.key;
     ByteReader& data = block.data;
     if (step == BlockStep::kOverrun) {
@@ -231,7 +241,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
   r.numberOfChannels = static_cast<int16_t>(channelCount);
   info.channels.resize(channelCount);
   for (ChannelInfo& ch : info.channels) {
-    if (!c.i16(ch.id) || !c.u32(ch.length)) {
+    if (!c.i16(ch.id) || !readLength(c, h.large, ch.length)) {
       error = "channel list ends early" + c.where();
       return false;
     }
@@ -311,7 +321,7 @@ void linkGroups(std::vector<LayerRecord>& records) {
 }
 
 // Layer info: count, records, channel data. `c` covers exactly the layer info.
-bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& error) {
+bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& doc, std::string& error) {
   int16_t signedCount;
   if (!c.i16(signedCount)) {
     error = "layer info: the layer count is missing";
@@ -345,15 +355,7 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
       }
     }
   }
-  Scratch scratch;
-  Plane color[4];
-  Plane alpha;
-  for (size_t i = 0; i < count; ++i) {
-    if (!decodeRecord(h, base, records[i], infos[i], scratch, color, alpha, error)) {
-      error = "layer record " + std::to_string(i) + " (" + records[i].layerName + "): " + error;
-      return false;
-    }
-  }
+  if (!decodeRecords(h, base, records, infos, threads, error)) return false;
   // The gradients of a 32-bit document mix in its linear light.
   for (LayerRecord& r : records) r.gradientFill.gradient.linearDocument = h.depth == 32;
   linkGroups(records);
@@ -363,34 +365,35 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
 
 }  // namespace
 
-bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& error) {
-  uint32_t length = 0;
+bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc, std::string& error) {
+  uint64_t length = 0;
   ByteReader section;
-  if (!c.u32(length) || !c.sub(length, section)) {
+  if (!readLength(c, h.large, length) || !c.sub(length, section)) {
     error = "layer and mask section: length " + std::to_string(length) + " runs past the end of the file" + c.where();
     return false;
   }
   if (length == 0) return true;
   ByteReader info;
-  if (!section.u32(length) || !section.sub(length, info)) {
+  if (!readLength(section, h.large, length) || !section.sub(length, info)) {
     error = "layer info: length runs past its section" + section.where();
     return false;
   }
   const bool layersRead = length > 0;
-  if (layersRead && !readLayerInfo(info, h, doc, error)) return false;
+  if (layersRead && !readLayerInfo(info, h, threads, doc, error)) return false;
   // The global layer mask info, then tagged blocks: the layer info of 16-
   // and 32-bit documents, and the document's patterns. Anything that is not
   // a block ends the walk.
-  if (!section.u32(length) || !section.skip(length)) return true;
+  uint32_t globalMaskLength = 0;
+  if (!section.u32(globalMaskLength) || !section.skip(globalMaskLength)) return true;
   TaggedBlock block;
-  for (BlockStep step; (step = nextTaggedBlock(section, true, block)) != BlockStep::kEnd;) {
+  for (BlockStep step; (step = nextTaggedBlock(section, true, h.large, block)) != BlockStep::kEnd;) {
     const std::string& key = block.key;
     if (step == BlockStep::kOverrun) {
       error = "layer and mask section: block " + key + " runs past its section" + section.where();
       return false;
     }
     if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
-      if (!readLayerInfo(block.data, h, doc, error)) return false;
+      if (!readLayerInfo(block.data, h, threads, doc, error)) return false;
     } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
       if (!parsePatterns(block.data.here(), block.data.remaining(), doc.patterns, error)) {
         error = "pattern block " + key + ": " + error;

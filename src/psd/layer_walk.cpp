@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "psd/compositor.h"
 #include "psd/reader.h"
 #include "text/encoding.h"
@@ -115,27 +116,29 @@ bool groupCell(const psd::Document& document, const psd::Compositor& compositor,
   return true;
 }
 
-void printTooManyCells() {
-  printLine("error: the document has more than " + std::to_string(kMaxCells) +
-            " visible top-level layers and groups; Korvex takes at most " + std::to_string(kMaxCells) +
-            " cells.");
+Status tooManyCells() {
+  return Status::failure(Status::Code::kLimit,
+                         "error: the document has more than " + std::to_string(kMaxCells) +
+                             " visible top-level layers and groups; Korvex takes at most " +
+                             std::to_string(kMaxCells) + " cells.\n",
+                         "");
 }
 
 }  // namespace
 
-void printUndrawnWarnings(const std::vector<const psd::LayerRecord*>& records) {
+void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const LineSink& lines) {
   for (const psd::LayerRecord* r : records) {
     if (!r->visible) continue;
     const std::string name = sjisToConsole(rawName(*r));
     if (r->layerType == psd::kLayerAdjustment && !r->hasGradientMap && r->warning.empty() && r->adjustment &&
         r->adjustment->kind == psd::AdjustmentKind::kUnknown)
-      printLine(psd::unknownAdjustmentWarning(name, *r->adjustment));
+      lines(psd::unknownAdjustmentWarning(name, *r->adjustment));
     else if (!r->warning.empty())
-      printLine("warning: layer \"" + name + "\" is not drawn: " + r->warning);
+      lines("warning: layer \"" + name + "\" is not drawn: " + r->warning);
   }
 }
 
-ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table) {
+Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines) {
   const psd::Document& doc = *document;
   psd::Compositor compositor(doc);
   // Group buffers go here first and reach the table only on success.
@@ -155,14 +158,11 @@ ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTa
         if (record.numberOfChannels == 3) break;
         const std::string name = sjisToUtf8(raw);
         if (!record.visible || name.find('@') != std::string::npos) {
-          printLine(" skip (" + sjisToConsole(raw) + ")");
+          lines(" skip (" + sjisToConsole(raw) + ")");
           break;
         }
-        if (staged.size() >= static_cast<size_t>(kMaxCells)) {
-          printTooManyCells();
-          return ExtractStatus::kTooManyCells;
-        }
-        printLine(" read (" + sjisToConsole(raw) + ")");
+        if (staged.size() >= static_cast<size_t>(kMaxCells)) return tooManyCells();
+        lines(" read (" + sjisToConsole(raw) + ")");
         staged.push_back({name, layerCell(record)});
         break;
       }
@@ -175,25 +175,22 @@ ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTa
         const std::string name = sjisToUtf8(raw);
         // A group that makes no cell needs no composite.
         if (!record.visible || name.find('@') != std::string::npos) {
-          printLine(" skip (" + sjisToConsole(raw) + ")");
+          lines(" skip (" + sjisToConsole(raw) + ")");
           pending.clear();
           break;
         }
-        if (staged.size() >= static_cast<size_t>(kMaxCells)) {
-          printTooManyCells();
-          return ExtractStatus::kTooManyCells;
-        }
-        printUndrawnWarnings(pending);
+        if (staged.size() >= static_cast<size_t>(kMaxCells)) return tooManyCells();
+        reportUndrawn(pending, lines);
         psd::Box touched;
         std::unique_ptr<CellImage> cell;
         const bool composited = compositor.composite(pending, touched);
         const bool stored = composited && groupCell(doc, compositor, touched, groupBuffers, cell);
         compositor.clear(touched);
-        if (!stored) {
-          printLine("error: not enough memory to composite the group " + sjisToConsole(raw) + ".");
-          return ExtractStatus::kCompositeFailed;
-        }
-        printLine(" read (" + sjisToConsole(raw) + ")");
+        if (!stored)
+          return Status::failure(Status::Code::kLimit,
+                                 "error: not enough memory to composite the group " + sjisToConsole(raw) + ".\n",
+                                 "");
+        lines(" read (" + sjisToConsole(raw) + ")");
         staged.push_back({name, std::move(cell)});
         pending.clear();
         break;
@@ -213,17 +210,20 @@ ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTa
   table.canvasHalfHeight = doc.height / 2;
   for (auto& owner : groupBuffers) table.pixelOwners.push_back(std::move(owner));
   table.pixelOwners.push_back(std::move(document));
-  return ExtractStatus::kOk;
+  return Status::ok();
 }
 
-ExtractStatus extractPsdCells(const std::string& path, CellTable& table, std::string* reason) {
+Status extractPsdCells(const std::string& path, CellTable& table, const LineSink& lines) {
+  const std::string loadFailed = formatMessage("ERROR_0003", path.c_str()) + "\n";
+  // Only a regular file is read: a folder is no document, and a pipe would
+  // never end.
+  Status regular = platform::checkRegularFile(path);
+  if (!regular) return regular.withMessage(loadFailed);
   auto document = std::make_shared<psd::Document>();
   std::string error;
-  if (!psd::loadDocument(path, *document, error)) {
-    if (reason) *reason = error;
-    return ExtractStatus::kLoadFailed;
-  }
-  return extractCells(std::move(document), table);
+  if (!psd::loadDocument(path, *document, error))
+    return Status::failure(Status::Code::kInvalid, loadFailed, path + ": " + error);
+  return extractCells(std::move(document), table, lines);
 }
 
 }  // namespace korvex

@@ -6,30 +6,26 @@
 #include <vector>
 
 #include "image/cell_image.h"
+#include "platform/status.h"
 #include "psd/document.h"
 
 namespace korvex {
 
-enum class ExtractStatus {
-  kOk,
-  kLoadFailed,       // the document could not be loaded (the driver prints ERROR_0003)
-  kTooManyCells,     // more than kMaxCells cells; the walk printed its message
-  kCompositeFailed,  // a group composite failed; the walk printed its message
-};
-
 // Loads the PSD at `path` and fills `table` with its cells, topmost first,
-// printing " read (" / " skip (" lines. `reason` receives the loader's
-// error on kLoadFailed.
-ExtractStatus extractPsdCells(const std::string& path, CellTable& table, std::string* reason = nullptr);
+// sending a " read (" or " skip (" line per top-level layer and group to
+// `lines`. A path that is no regular file or a document that cannot be
+// loaded fails with the open error and the loader's reason.
+Status extractPsdCells(const std::string& path, CellTable& table, const LineSink& lines);
 
 // The walk itself, on a loaded document: appends its cells to `table` and
-// keeps `document` alive through table.pixelOwners. On any status but kOk
-// the table is unchanged.
-ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table);
+// keeps `document` alive through table.pixelOwners. Fails (with its message)
+// on more than kMaxCells cells or a group that cannot be composited; the
+// table is then unchanged.
+Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines);
 
-// Prints a "warning: ..." line naming each visible record of `records` that
-// is left undrawn: an adjustment kind Korvex cannot apply, a fill whose
-// settings it cannot draw.
-void printUndrawnWarnings(const std::vector<const psd::LayerRecord*>& records);
+// Hands `lines` a "warning: ..." line naming each visible record of
+// `records` that is left undrawn: an adjustment kind Korvex cannot apply, a
+// fill whose settings it cannot draw.
+void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const LineSink& lines);
 
 }  // namespace korvex

@@ -3,19 +3,19 @@
 #include "psd/reader.h"
 
 #include <algorithm>
-#include <fstream>
 
+#include "platform/platform.h"
 #include "psd/reader_internal.h"
 
 namespace korvex::psd {
 
 using namespace detail;
 
-bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error) {
+bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error, unsigned threads) {
   ByteReader c(data, size, 0);
   Header h;
   Document doc;
-  if (!readPrologue(c, h, error) || !readLayers(c, h, doc, error)) return false;
+  if (!readPrologue(c, h, error) || !readLayers(c, h, threads, doc, error)) return false;
   doc.width = h.width;
   doc.height = h.height;
   doc.depth = static_cast<int16_t>(h.depth);
@@ -25,31 +25,16 @@ bool parseDocument(const uint8_t* data, size_t size, Document& document, std::st
 }
 
 bool loadDocument(const std::string& path, Document& document, std::string& error) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  const std::streamoff size = in.tellg();
-  if (size < 0) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return parseDocument(bytes.data(), bytes.size(), document, error);
+  platform::FileBytes bytes;
+  return bytes.open(path, error) && parseDocument(bytes.data(), bytes.size(), document, error);
 }
 
 bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pixels, std::string& error) {
   ByteReader c(data, size, 0);
   Header h;
-  uint32_t length = 0;
+  uint64_t length = 0;
   if (!readPrologue(c, h, error)) return false;
-  if (!c.u32(length) || !c.skip(length)) {
+  if (!readLength(c, h.large, length) || !c.skip(length)) {
     error = "layer and mask section runs past the end of the file";
     return false;
   }
@@ -67,14 +52,14 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
     error = "merged image: " + std::to_string(c.remaining()) + " bytes cannot hold the canvas";
     return false;
   }
-  Plane color[4];
-  Plane alpha;
-  Scratch s;
+  RowSource s;
   // Raw and RLE store the channels one after another (RLE with the row
   // counts of every channel first); ZIP compresses them all in one stream.
   std::vector<uint8_t> all(count * static_cast<size_t>(colorCount));
   if (compression == 1) {
-    const size_t countBytes = 2 * static_cast<size_t>(h.height) * static_cast<size_t>(h.channels);
+    const size_t countSize = h.large ? 4 : 2;
+    const size_t channelCounts = countSize * static_cast<size_t>(h.height);
+    const size_t countBytes = channelCounts * static_cast<size_t>(h.channels);
     if (!c.has(countBytes)) {
       error = "merged image: row counts run past the end of the file";
       return false;
@@ -83,17 +68,27 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
     size_t pos = countBytes;
     for (int ch = 0; ch < colorCount; ++ch) {
       // Rebuild this channel's counts + rows as one RLE block.
-      std::vector<uint8_t> block(counts + 2 * static_cast<size_t>(h.height) * static_cast<size_t>(ch),
-                                 counts + 2 * static_cast<size_t>(h.height) * static_cast<size_t>(ch + 1));
+      std::vector<uint8_t> block(counts + channelCounts * static_cast<size_t>(ch),
+                                 counts + channelCounts * static_cast<size_t>(ch + 1));
       size_t bytes = 0;
-      for (int y = 0; y < h.height; ++y) bytes += static_cast<size_t>(block[2 * y] << 8 | block[2 * y + 1]);
+      ByteReader field(block.data(), block.size());
+      for (int y = 0; y < h.height; ++y) {
+        uint32_t rowCount = 0;
+        uint16_t narrow = 0;
+        if (h.large) {
+          field.u32(rowCount);
+        } else if (field.u16(narrow)) {
+          rowCount = narrow;
+        }
+        bytes += rowCount;
+      }
       if (bytes > c.remaining() - std::min(c.remaining(), pos)) {
         error = "merged image: channel " + std::to_string(ch) + " runs past the end of the file";
         return false;
       }
       block.insert(block.end(), c.here() + pos, c.here() + pos + bytes);
       pos += bytes;
-      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth, false,
+      if (!decodeSamples(block.data(), block.size(), 1, h.width, h.height, h.depth, false, h.large,
                          all.data() + count * static_cast<size_t>(ch), s, error)) {
         error = "merged image: " + error;
         return false;
@@ -106,21 +101,18 @@ bool readMergedImage(const uint8_t* data, size_t size, std::vector<uint32_t>& pi
         error = "merged image: data ends early";
         return false;
       }
-      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth, false,
+      decodeSamples(c.here() + plane * static_cast<size_t>(ch), plane, 0, h.width, h.height, h.depth, false, h.large,
                     all.data() + count * static_cast<size_t>(ch), s, error);
     }
   } else if (!decodeSamples(c.here(), c.remaining(), compression, h.width, h.height * colorCount, h.depth, false,
-                            all.data(), s, error)) {
+                            h.large, all.data(), s, error)) {
     error = "merged image: " + error;
     return false;
   }
-  for (int ch = 0; ch < colorCount; ++ch) {
-    color[ch].values.assign(all.begin() + static_cast<std::ptrdiff_t>(count * static_cast<size_t>(ch)),
-                            all.begin() + static_cast<std::ptrdiff_t>(count * static_cast<size_t>(ch + 1)));
-    color[ch].present = true;
-  }
+  const uint8_t* color[4] = {};
+  for (int ch = 0; ch < colorCount; ++ch) color[ch] = all.data() + count * static_cast<size_t>(ch);
   pixels.resize(count);
-  combine(h, color, alpha, count, pixels.data());
+  combine(h, color, nullptr, count, pixels.data());
   return true;
 }
 

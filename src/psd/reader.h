@@ -14,8 +14,11 @@ namespace korvex::psd {
 // when the file cannot be read, is not a version-1 PSD of a supported mode
 // and depth, or is damaged.
 bool loadDocument(const std::string& path, Document& document, std::string& error);
-// The same from bytes in memory (tests and fuzzing).
-bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error);
+// The same from bytes in memory. `threads` decode the layers (0: as many as
+// the machine has cores, up to a small cap); the document is the same on any
+// number of threads.
+bool parseDocument(const uint8_t* data, size_t size, Document& document, std::string& error,
+                   unsigned threads = 0);
 // The document's own merged image (width*height pixels, colour channels
 // only, alpha 255), as the writing program flattened it. Not needed by the
 // conversion; tests compare composites with it.

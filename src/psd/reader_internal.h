@@ -25,8 +25,23 @@ struct Header {
   int depth = 8;
   int colorMode = 3;
   int channels = 3;
+  bool large = false;  // version 2 (PSB): wider length fields
   std::vector<uint8_t> palette;  // 768 bytes: 256 reds, 256 greens, 256 blues
 };
+
+// A length field: 4 bytes, or 8 in a large document. A length beyond the
+// address space reads as SIZE_MAX, which no section can hold.
+inline bool readLength(ByteReader& c, bool large, uint64_t& v) {
+  if (large) {
+    if (!c.u64(v)) return false;
+  } else {
+    uint32_t v32;
+    if (!c.u32(v32)) return false;
+    v = v32;
+  }
+  if (static_cast<uint64_t>(static_cast<size_t>(v)) != v) v = SIZE_MAX;
+  return true;
+}
 
 // The colour channels a mode needs.
 int colorChannels(int mode);
@@ -36,14 +51,15 @@ int colorChannels(int mode);
 bool readPrologue(ByteReader& c, Header& h, std::string& error);
 
 // layer_records.cpp: the layer and mask information section, records and
-// their decoded channels into `doc`.
-bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& error);
+// their decoded channels (on up to `threads` threads, see decodeRecords)
+// into `doc`.
+bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc, std::string& error);
 
 // channels.cpp: decoding and colour conversion.
 
 struct ChannelInfo {
   int16_t id = 0;
-  uint32_t length = 0;
+  uint64_t length = 0;
   size_t offset = 0;  // of the compression field, within the layer info
 };
 
@@ -51,35 +67,59 @@ struct RecordInfo {
   std::vector<ChannelInfo> channels;
 };
 
-// One channel's samples as bytes: the decoder's output before conversion.
-struct Plane {
-  std::vector<uint8_t> values;  // width*height, 8 bits
-  bool present = false;
-};
-
-// Buffers the decoder reuses from channel to channel.
-struct Scratch {
-  std::vector<uint8_t> bytes;  // a whole channel (ZIP) or one row
-  std::vector<uint8_t> tmp;
-};
-
 // Bytes of one row of `width` samples at `depth` bits.
 size_t rowBytesOf(int width, int depth);
 
+// One channel's rows, decoded one at a time into 8-bit values. RLE data
+// starts with the byte counts of every row (2 bytes each, 4 in a large
+// document); ZIP data is inflated whole by start().
+class RowSource {
+ public:
+  // Checks that `size` bytes at `data` (compression field already read)
+  // can hold `rows` rows of `width` samples at `depth` bits. `linear` marks
+  // transparency and masks, which are not gamma-encoded.
+  bool start(const uint8_t* data, size_t size, int compression, int width, int rows, int depth, bool linear,
+             bool large, std::string& error);
+  // Decodes the next row into `out` (`width` values); at most `rows` calls.
+  bool next(uint8_t* out, std::string& error);
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0, pos_ = 0, rowBytes_ = 0;
+  int compression_ = 0, width_ = 0, depth_ = 8, row_ = 0;
+  bool linear_ = false, large_ = false;
+  std::vector<uint8_t> bytes_;  // one row (RLE) or the whole channel (ZIP)
+  std::vector<uint8_t> tmp_;
+};
+
+// Buffers the decoder reuses from record to record.
+struct Scratch {
+  RowSource sources[5];       // colour channels 0..3, transparency
+  RowSource mask;
+  std::vector<uint8_t> rows;  // one row of each source
+};
+
 // Decodes `rows` rows of `width` samples (`channels` planes stacked one
-// after another) from `data` (compression field already read) into 8-bit
-// values. RLE data starts with the 2-byte byte counts of every row.
-// `linear` marks transparency and masks, which are not gamma-encoded.
+// after another) from `data` into 8-bit values at `out`.
 bool decodeSamples(const uint8_t* data, size_t size, int compression, int width, int rows, int depth,
-                   bool linear, uint8_t* out, Scratch& s, std::string& error);
+                   bool linear, bool large, uint8_t* out, RowSource& source, std::string& error);
 
-// Combines the decoded planes (colour channels 0.., alpha) into 0xAARRGGBB.
-// Missing colour channels read as 0, a missing alpha as 255.
-void combine(const Header& h, const Plane* color, const Plane& alpha, size_t count, uint32_t* out);
+// Combines colour channels (colorChannels(mode) pointers) and transparency
+// into 0xAARRGGBB. A null colour channel reads as 0, a null alpha as 255.
+void combine(const Header& h, const uint8_t* const* color, const uint8_t* alpha, size_t count, uint32_t* out);
 
-// Decodes one record's channels (at `info` + their offsets) into its
-// imageData and mask.
+// Decodes one record's channels (at `info` + their offsets) straight into
+// its imageData, and its mask.
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
-                  Plane* color, Plane& alpha, std::string& error);
+                  std::string& error);
+
+// Decodes every record with decodeRecord, on `threads` threads (0: the
+// machine's cores, at most kMaxDecodeThreads) when the layers hold enough
+// pixels to pay for them. Records are independent, so the result is the
+// same on any number of threads; on failure `error` names the first
+// failing record in file order.
+constexpr unsigned kMaxDecodeThreads = 4;
+bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
+                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error);
 
 }  // namespace korvex::psd::detail

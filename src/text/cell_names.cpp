@@ -20,7 +20,7 @@ bool isSingleBytePrintable(const std::string& sjisName) {
 
 }  // namespace
 
-bool validateCellNames(const std::vector<std::string>& names) {
+Status validateCellNames(const std::vector<std::string>& names) {
   // Each name is character-tested and then compared with every later name
   // before the next name is tested, so a duplicate of an earlier name is
   // reported even when a later name would fail the character test.
@@ -28,17 +28,17 @@ bool validateCellNames(const std::vector<std::string>& names) {
     // The name up to its first zero byte, as a C string would be.
     const std::string name(names[i].c_str());
     if (!isSingleBytePrintable(utf8ToSjis(name))) {
-      printMessage("ERROR_0004", utf8ToConsole(name).c_str());
-      return false;
+      return Status::failure(Status::Code::kInvalid, formatMessage("ERROR_0004", utf8ToConsole(name).c_str()) + "\n",
+                             "");
     }
     for (size_t j = i + 1; j < names.size(); ++j) {
       if (names[i] == names[j]) {
-        printMessage("ERROR_0005", utf8ToConsole(names[i]).c_str());
-        return false;
+        return Status::failure(Status::Code::kInvalid,
+                               formatMessage("ERROR_0005", utf8ToConsole(names[i]).c_str()) + "\n", "");
       }
     }
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace korvex

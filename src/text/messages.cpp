@@ -64,15 +64,32 @@ void loadMessageCatalogue() {
     loaded[entry.label] = {utf8ToConsole(entry.jp), entry.en};
 }
 
-void printMessage(const char* label, ...) {
+namespace {
+
+std::string formatMessageV(const char* label, std::va_list args) {
   const std::string& format = catalogue()[label].first;
   char buffer[kMessageBufferSize] = {};
-  std::va_list args;
-  va_start(args, label);
   // The catalogue's own texts are the formats; callers pass matching arguments.
   std::vsnprintf(buffer, kMessageFormatLimit, format.c_str(), args);
+  return std::string(buffer);
+}
+
+}  // namespace
+
+std::string formatMessage(const char* label, ...) {
+  std::va_list args;
+  va_start(args, label);
+  std::string text = formatMessageV(label, args);
   va_end(args);
-  platform::writeConsole(std::string(buffer) + "\n");
+  return text;
+}
+
+void printMessage(const char* label, ...) {
+  std::va_list args;
+  va_start(args, label);
+  std::string text = formatMessageV(label, args);
+  va_end(args);
+  platform::writeConsole(text + "\n");
 }
 
 void printLine(const std::string& text) { platform::writeConsole(text + "\n"); }

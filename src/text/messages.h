@@ -9,6 +9,10 @@ namespace korvex {
 // Loads the embedded catalogue once, at start-up.
 void loadMessageCatalogue();
 
+// The Japanese text of `label` formatted with printf-style arguments: the
+// line printMessage prints, without its line end (cut to 1,022 characters).
+std::string formatMessage(const char* label, ...);
+
 // Prints the Japanese text of `label` formatted with printf-style arguments,
 // then a line end, on standard error (flushed). String arguments must
 // already be in the console encoding. An unknown label prints an empty line.

@@ -21,6 +21,10 @@ const std::string kMarginWarning =
 std::string psdOpenError(const std::string& path) {
   return "エラー：PSDファイルのオープンに失敗しました。：" + path + "\n";
 }
+// The reason line after a failure to open a file that does not exist.
+std::string noSuchFile(const std::string& path) {
+  return "reason: cannot open " + path + ": No such file or directory\n";
+}
 
 const char* const kJson = R"({
 	"texture_width": 0, "texture_height": 0, "texture_padding_shape": 2,
@@ -66,20 +70,24 @@ TEST_F(Cli, NoSettingsFilesStopsAfterBothAreTried) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdOut, "");
   EXPECT_EQ(r.stdErr, echo({"art.psd"}) + "exec load json \n\n" + "failed to read :" + korvexFolder() +
-                          "/convert_info.json\n" + kJsonFailed + kTextFailed);
+                          "/convert_info.json\n" + kJsonFailed + kTextFailed + "reason: cannot open " +
+                          korvexFolder() + "/convert_info: No such file or directory\n");
 }
 
 TEST_F(Cli, WithoutAHomeFolderSettingsFileModeStopsSilently) {
   test::RunResult r = test::runKorvex({"a.psd", "b.psd"}, {{"HOME", ""}}, work());
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.stdErr, echo({"a.psd", "b.psd"}) + "exec load json \n\n");
+  EXPECT_EQ(r.stdErr, echo({"a.psd", "b.psd"}) + "exec load json \n\n" +
+                          "warning: argument \"b.psd\" was ignored: with no option name on the command line, "
+                          "the settings come from the settings files and only the first argument is read, as "
+                          "the input\n");
 }
 
 TEST_F(Cli, JsonSettingsLeadToExtraction) {
   writeSettings("convert_info.json", kJson);
   test::RunResult r = run({"missing.psd"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.stdErr, echo({"missing.psd"}) + "exec load json \n\n" + psdOpenError("missing.psd"));
+  EXPECT_EQ(r.stdErr, echo({"missing.psd"}) + "exec load json \n\n" + psdOpenError("missing.psd") + noSuchFile("missing.psd"));
 }
 
 TEST_F(Cli, JsonMarginsOfOneOrLessWarn) {
@@ -88,7 +96,7 @@ TEST_F(Cli, JsonMarginsOfOneOrLessWarn) {
   writeSettings("convert_info.json", json);
   test::RunResult r = run({"sub/missing.psd"});
   EXPECT_EQ(r.stdErr, echo({"sub/missing.psd"}) + "exec load json \n\n" + kMarginWarning +
-                          psdOpenError("sub/missing.psd"));
+                          psdOpenError("sub/missing.psd") + noSuchFile("sub/missing.psd"));
 }
 
 TEST_F(Cli, BrokenJsonFallsBackToTheTextFile) {
@@ -99,19 +107,21 @@ TEST_F(Cli, BrokenJsonFallsBackToTheTextFile) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"damaged.psd"}) + "exec load json \n\n" +
                           "syntax error at line 1 near: , }" + korvexFolder() + "/convert_info.json\n" +
-                          kJsonFailed + kMarginWarning + psdOpenError("damaged.psd"));
+                          kJsonFailed + kMarginWarning + psdOpenError("damaged.psd") +
+                          "reason: damaged.psd: file header: the file ends within its 26 bytes\n");
 }
 
 TEST_F(Cli, CommandLineOptionsLeadToExtraction) {
   test::RunResult r = run({"--inputfile", "dir\\missing.psd"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"--inputfile", "dir\\missing.psd"}) + "exec from  args \n arg num = 3\n" +
-                          psdOpenError("dir/missing.psd"));
+                          psdOpenError("dir/missing.psd") + noSuchFile("dir/missing.psd"));
 
   r = run({"-PS", "1", "-PI", "0", "-I", "x.psd", "-PB"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"-PS", "1", "-PI", "0", "-I", "x.psd", "-PB"}) +
-                          "exec from  args \n arg num = 8\n" + kMarginWarning + psdOpenError("x.psd"));
+                          "exec from  args \n arg num = 8\n" + "warning: option \"-PB\" has no value; it was ignored\n" +
+                          kMarginWarning + psdOpenError("x.psd") + noSuchFile("x.psd"));
 
   // Numbers beyond 32 bits are clamped; the margin sum does not overflow.
   r = run({"-PS", "99999999999", "-PI", "99999999999", "-I", "x.psd"});
@@ -127,7 +137,7 @@ TEST_F(Cli, AnUpperCaseExtensionIsAnInformationFile) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr.find("PSDファイル"), std::string::npos);
   EXPECT_EQ(r.stdErr, echo({"-I", "x.PSD"}) + "exec from  args \n arg num = 3\n" +
-                          "エラー：情報ファイルのオープンに失敗しました。：x.PSD\n");
+                          "エラー：情報ファイルのオープンに失敗しました。：x.PSD\n" + noSuchFile("x.PSD"));
 }
 
 TEST_F(Cli, AnInstalledShiftJisLocaleGivesTheSameBytes) {
@@ -142,7 +152,8 @@ TEST_F(Cli, AnInstalledShiftJisLocaleGivesTheSameBytes) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"-PS", "1", "-I", so + ".psd"}) + "exec from  args \n arg num = 5\n" +
                           utf8ToSjis(kMarginWarning) +
-                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + so + ".psd\n");
+                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + so + ".psd\n" +
+                          noSuchFile(so + ".psd"));
 }
 
 TEST_F(Cli, AShiftJisLocaleGetsShiftJisMessages) {
@@ -150,17 +161,20 @@ TEST_F(Cli, AShiftJisLocaleGetsShiftJisMessages) {
   test::RunResult r = run({"-I", sjisName}, {{"LC_ALL", "ja_JP.SJIS"}});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.stdErr, echo({"-I", sjisName}) + "exec from  args \n arg num = 3\n" +
-                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + sjisName + "\n");
+                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + sjisName + "\n" +
+                          noSuchFile(sjisName));
 
   // "ソ" ends in the byte of "\\"; the path rules leave it whole.
   const std::string so = "\x83\x5C";
   r = run({"-I", "dir\\" + so + ".psd"}, {{"LC_ALL", "ja_JP.SJIS"}});
   EXPECT_EQ(r.stdErr, echo({"-I", "dir\\" + so + ".psd"}) + "exec from  args \n arg num = 3\n" +
-                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + "dir/" + so + ".psd\n");
+                          utf8ToSjis("エラー：PSDファイルのオープンに失敗しました。：") + "dir/" + so + ".psd\n" +
+                          noSuchFile("dir/" + so + ".psd"));
 
   r = run({"x.psd"}, {{"LC_ALL", ""}, {"LC_CTYPE", ""}, {"LANG", "ja_JP.CP932"}});
   EXPECT_EQ(r.stdErr, echo({"x.psd"}) + "exec load json \n\n" + "failed to read :" + korvexFolder() +
-                          "/convert_info.json\n" + utf8ToSjis(kJsonFailed) + utf8ToSjis(kTextFailed));
+                          "/convert_info.json\n" + utf8ToSjis(kJsonFailed) + utf8ToSjis(kTextFailed) +
+                          "reason: cannot open " + korvexFolder() + "/convert_info: No such file or directory\n");
 }
 
 }  // namespace

@@ -57,6 +57,21 @@ TEST_F(Conversion, OutputsGoBesideTheInputUnderItsName) {
   EXPECT_EQ(r.stdErr.substr(r.stdErr.size() - kProjectDone.size()), kProjectDone);
 }
 
+TEST_F(Conversion, LargeDocumentsConvertLikePsds) {
+  test::PsdOptions options;
+  options.width = 40;
+  options.height = 30;
+  options.psb = true;
+  ASSERT_TRUE(test::writePsd(work() + "/in/big.psb", options,
+                             {test::solidLayer("body", 2, 3, 10, 12, 0xFF336699),
+                              test::solidLayer("arm", 20, 5, 6, 8, 0xFFCC3300)}));
+  test::RunResult r = run({"-I", "in/big.psb"});
+  ASSERT_EQ(r.exitCode, 0) << r.stdErr;
+  EXPECT_TRUE(contains(r.stdErr, kReadLines)) << r.stdErr;
+  EXPECT_TRUE(test::fileExists(work() + "/in/big.png"));
+  EXPECT_TRUE(test::fileExists(work() + "/in/big.vtce"));
+}
+
 TEST_F(Conversion, ExistingProjectAndAnimationPackAreKeptUnlessOverwriting) {
   const std::vector<std::string> args = {"-I", "in/art.psd", "-O", "out", "-ON", "hero", "-OA", "true",
                                          "-OP", "true"};

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support/temp_dir.h"
@@ -43,23 +48,113 @@ TEST(Platform, DocumentsFolderFollowsXdgUserDirsThenHome) {
   EXPECT_EQ(platform::documentsFolderPath(), "");
 }
 
-TEST(Platform, AtomicWriterLeavesTargetUntouchedUntilCommit) {
+std::vector<std::string> folderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+platform::OutputSet::Writer text(const std::string& bytes) {
+  return [bytes](std::FILE* file) { return std::fputs(bytes.c_str(), file) >= 0; };
+}
+
+TEST(OutputSet, TargetsChangeTogetherOnCommitAndNotAtAllWithout) {
   test::TempDir dir;
-  std::string target = dir.file("out.txt");
-  test::writeFile(target, "old");
+  const std::string a = dir.file("a.png"), b = dir.file("a.vtce");
+  test::writeFile(a, "old a");
   {
-    platform::AtomicFileWriter writer;
-    ASSERT_TRUE(writer.open(target));
-    std::fputs("new", writer.file());
-    EXPECT_EQ(test::readFile(target), "old");
-  }  // destroyed without commit: discarded
-  EXPECT_EQ(test::readFile(target), "old");
-  EXPECT_TRUE(platform::writeFileAtomically(target, "new"));
-  EXPECT_EQ(test::readFile(target), "new");
-  EXPECT_FALSE(platform::writeFileAtomically(dir.file("missing/x.txt"), "x"));
-  int entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir.path())) { (void)e; ++entries; }
-  EXPECT_EQ(entries, 1);  // no temporary file left behind
+    platform::OutputSet set;
+    ASSERT_TRUE(set.add(a, "", text("new a")));
+    ASSERT_TRUE(set.add(b, "", text("new b")));
+    EXPECT_EQ(test::readFile(a), "old a");
+    EXPECT_FALSE(test::fileExists(b));
+  }  // destroyed without commit
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"a.png"});
+  EXPECT_EQ(test::readFile(a), "old a");
+
+  platform::OutputSet set;
+  ASSERT_TRUE(set.add(a, "", text("new a")));
+  ASSERT_TRUE(set.add(b, "", text("new b")));
+  ASSERT_TRUE(set.commit());
+  EXPECT_EQ(test::readFile(a), "new a");
+  EXPECT_EQ(test::readFile(b), "new b");
+  EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"a.png", "a.vtce"}));
+}
+
+TEST(OutputSet, AFailedRenamePutsBackEveryTargetAlreadyReplaced) {
+  test::TempDir dir;
+  const std::string a = dir.file("a.png"), b = dir.file("a.vtce"), c = dir.file("a.vtpj");
+  test::writeFile(a, "old a");
+  platform::OutputSet set;
+  ASSERT_TRUE(set.add(a, "", text("new a")));
+  ASSERT_TRUE(set.add(b, "", text("new b")));
+  ASSERT_TRUE(set.add(c, "error: cannot write " + c + "\n", text("new c")));
+  // The last target turns into a non-empty folder before the commit: its rename fails.
+  std::filesystem::create_directories(c + "/inside");
+  const Status committed = set.commit();
+  ASSERT_FALSE(committed);
+  EXPECT_EQ(committed.message(), "error: cannot write " + c + "\n");
+  EXPECT_NE(committed.reason().find("cannot replace " + c + ": "), std::string::npos) << committed.reason();
+  EXPECT_EQ(test::readFile(a), "old a");
+  EXPECT_FALSE(test::fileExists(b));
+  EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"a.png", "a.vtpj"}));
+}
+
+TEST(OutputSet, AFailedWriteOrAFolderInTheTargetsPlaceLeavesNothing) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.file("taken.png"));
+  platform::OutputSet set;
+  const Status folder = set.add(dir.file("taken.png"), "error: write_png x\n", text("x"));
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.message(), "error: write_png x\n");
+  EXPECT_EQ(folder.reason(), dir.file("taken.png") + " is a folder, not a file");
+
+  const Status missing = set.add(dir.file("no/such/a.png"), "m\n", text("x"));
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.reason(),
+            "cannot create a file beside " + dir.file("no/such/a.png") + ": No such file or directory");
+
+  const Status refused = set.add(dir.file("a.png"), "m\n", [](std::FILE*) { return false; });
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.reason(), "the data for " + dir.file("a.png") + " could not be encoded");
+  EXPECT_TRUE(set.commit());
+  EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"taken.png"});
+}
+
+TEST(Platform, OnlyRegularFilesPassAndAPipeIsNeverOpened) {
+  test::TempDir dir;
+  test::writeFile(dir.file("f.psd"), "8BPS and more");
+  std::filesystem::create_directories(dir.file("d.psd"));
+  ASSERT_EQ(mkfifo(dir.file("p.psd").c_str(), 0600), 0);
+
+  EXPECT_TRUE(platform::checkRegularFile(dir.file("f.psd")));
+  EXPECT_EQ(platform::checkRegularFile(dir.file("d.psd")).reason(), dir.file("d.psd") + " is a folder, not a file");
+  EXPECT_EQ(platform::checkRegularFile(dir.file("p.psd")).reason(),
+            dir.file("p.psd") + " is a named pipe (FIFO), not a file");
+  EXPECT_EQ(platform::checkRegularFile("/dev/null").reason(), "/dev/null is a device, not a file");
+  EXPECT_EQ(platform::checkRegularFile(dir.file("none")).reason(),
+            "cannot open " + dir.file("none") + ": No such file or directory");
+
+  std::string start;
+  ASSERT_TRUE(platform::readFileStart(dir.file("f.psd"), 4, start));
+  EXPECT_EQ(start, "8BPS");
+  ASSERT_TRUE(platform::readFileStart(dir.file("f.psd"), 100, start));
+  EXPECT_EQ(start, "8BPS and more");
+  EXPECT_FALSE(platform::readFileStart(dir.file("p.psd"), 4, start));  // returns at once
+  EXPECT_EQ(start, "");
+}
+
+TEST(Platform, CreateFoldersMakesEveryMissingParent) {
+  test::TempDir dir;
+  EXPECT_TRUE(platform::createFolders(dir.file("a/b/c/")));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("a/b/c")));
+  EXPECT_TRUE(platform::createFolders(dir.file("a/b")));  // existing: fine
+  test::writeFile(dir.file("file"), "x");
+  const Status blocked = platform::createFolders(dir.file("file/sub"));
+  ASSERT_FALSE(blocked);
+  EXPECT_EQ(blocked.reason().rfind("cannot create the folder " + dir.file("file/sub") + ": ", 0), 0u)
+      << blocked.reason();
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(RenderCli, WritesTheWholeDocumentAsAnRgbaPng) {
   const test::RunResult r = test::runKorvex({"--render", dir.file("in.psd"), dir.file("out.png")});
   EXPECT_EQ(r.exitCode, 0) << r.stdErr;
   ImageBuffer image;
-  ASSERT_TRUE(read_png(image, dir.file("out.png")));
+  ASSERT_TRUE(read_png(image, dir.file("out.png"), [](const std::string&) {}));
   ASSERT_EQ(image.width, 4);
   ASSERT_EQ(image.height, 2);
   EXPECT_EQ(pixelAt(image, 0, 0), 0xFF808080u);
@@ -46,10 +46,8 @@ TEST(RenderCli, WritesTheWholeDocumentAsAnRgbaPng) {
 TEST(RenderCli, AnAdjustmentKorvexCannotApplyIsNamedInAWarning) {
   test::TempDir dir;
   test::PsdRecord lookup;
-  lookup.kind = test::PsdRecordKind::kAdjustment;
   lookup.name = "Lookup";
-  lookup.adjustmentKey = "clrL";
-  lookup.adjustmentBlock = std::string(4, '\0');
+  lookup.blocks = {{"clrL", std::string(4, '\0')}};
   test::PsdOptions o;
   o.width = 2;
   o.height = 2;
@@ -58,7 +56,7 @@ TEST(RenderCli, AnAdjustmentKorvexCannotApplyIsNamedInAWarning) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.stdErr, "warning: adjustment layer \"Lookup\" (clrL) is not drawn\n");
   ImageBuffer image;
-  ASSERT_TRUE(read_png(image, dir.file("out.png")));
+  ASSERT_TRUE(read_png(image, dir.file("out.png"), [](const std::string&) {}));
   EXPECT_EQ(pixelAt(image, 1, 1), 0xFF102030u);
 }
 

@@ -27,11 +27,11 @@ class UserFolder : public testing::Test {
 
   std::string vantrel() const { return dir_.path() + "/Documents/Vantrel"; }
 
-  // Loads the option files, returning what was printed.
+  // Loads the option files, returning their lines, each with its line end.
   std::string load(VTOptionReader& reader, bool expected = true) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(reader.loadEditorOptions(), expected);
-    return testing::internal::GetCapturedStderr();
+    std::string printed;
+    EXPECT_EQ(reader.loadEditorOptions([&](const std::string& line) { printed += line + "\n"; }), expected);
+    return printed;
   }
 
   test::TempDir dir_;

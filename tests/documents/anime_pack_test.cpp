@@ -20,7 +20,8 @@ class AnimePackTest : public DocumentTest {
   }
 
   bool write(bool keepExisting = false) {
-    return writeAnimePack(animePackPath(), settings, table, pack, keepExisting, options);
+    return static_cast<bool>(
+        inPlace(writeAnimePack(animePackPath(), settings, table, pack, keepExisting, options, outputs, lines)));
   }
 
   std::vector<std::string> parts(const char* child) {

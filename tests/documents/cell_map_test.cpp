@@ -26,11 +26,12 @@ class CellMapTest : public DocumentTest {
  protected:
   CellMapTest() {
     table.cellNames = {"+body", "body", "leg"};
-    pack.textureWidth = 128;
-    pack.textureHeight = 64;
+    pack.SetTextureSize(128, 64);
   }
 
-  bool write() { return writeCellMap(cellMapPath(), settings, table, pack, prev, options); }
+  bool write() {
+    return static_cast<bool>(inPlace(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines)));
+  }
 
   void addPrevious(const std::string& name, float pivotX, float pivotY) {
     prev.hasPrevCellMap = true;
@@ -198,17 +199,17 @@ TEST_F(CellMapTest, AFailedSaveIsAnErrorAndKeepsThePreviousFile) {
   ASSERT_EQ(::mkdir(cellMapPath().c_str(), 0755), 0);
   writeFile(cellMapPath() + "/keep", "x");
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(write());
+  const Status written = writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("error: cannot write " + cellMapPath()), std::string::npos) << err;
+  EXPECT_EQ(written.message(), "error: cannot write " + cellMapPath() + "\n");
+  EXPECT_EQ(written.reason(), cellMapPath() + " is a folder, not a file");
   EXPECT_EQ(err.find("成功"), std::string::npos) << "no success message after a failure";
   EXPECT_EQ(readFile(cellMapPath() + "/keep"), "x");
   EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"out.vtce"}) << "no temporary file left";
 
   // A missing folder.
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(writeCellMap(dir.file("no/such/out.vtce"), settings, table, pack, prev, options));
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("error: cannot write"), std::string::npos);
+  const Status missing = writeCellMap(dir.file("no/such/out.vtce"), settings, table, pack, prev, options, outputs, lines);
+  EXPECT_EQ(missing.message(), "error: cannot write " + dir.file("no/such/out.vtce") + "\n");
 }
 
 }  // namespace

@@ -12,14 +12,14 @@ PackedCell packedCell(const std::string& name, int32_t kind, int32_t canvasX, in
                       int32_t packX, int32_t packY, int32_t priority, int32_t innerPadding) {
   PackedCell cell;
   cell.name = name;
-  cell.kind = kind;
+  cell.kind = static_cast<CellKind>(kind);
   cell.packed = kind < 2;
   cell.canvasX = canvasX;
   cell.canvasY = canvasY;
   cell.trimLeft = trimLeft;
   cell.trimTop = trimTop;
-  cell.width = cell.trimWidth = width;
-  cell.height = cell.trimHeight = height;
+  cell.width = width;
+  cell.height = height;
   cell.trimRight = trimLeft + width;
   cell.trimBottom = trimTop + height;
   cell.packX = packX;
@@ -60,10 +60,13 @@ void DocumentTest::useOption(const std::string& text) {
 }
 
 void DocumentTest::writeAll() {
-  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options));
-  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options));
-  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document));
+  EXPECT_TRUE(writeCellMap(cellMapPath(), settings, table, pack, prev, options, outputs, lines));
+  EXPECT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options, outputs, lines));
+  EXPECT_TRUE(writeProject(projectPath(), settings.outputname, options.document, outputs, lines));
+  EXPECT_TRUE(outputs.commit());
 }
+
+Status DocumentTest::inPlace(const Status& written) { return written ? outputs.commit() : written; }
 
 tinyxml2::XMLDocument& DocumentTest::load(const std::string& path) {
   loaded_.Clear();

@@ -11,9 +11,12 @@
 #include "config/settings.h"
 #include "config/user_folder.h"
 #include "image/cell_image.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
+#include "platform/platform.h"
+#include "platform/status.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace korvex::test {
 
@@ -42,6 +45,9 @@ class DocumentTest : public ::testing::Test {
 
   // Writes all three documents to dir/out.*; EXPECTs each writer to succeed.
   void writeAll();
+  // A writer's result, with the file it added to `outputs` put in place
+  // when it succeeded.
+  Status inPlace(const Status& written);
 
   std::string cellMapPath() const { return dir.file("out.vtce"); }
   std::string animePackPath() const { return dir.file("out.vtae"); }
@@ -59,6 +65,9 @@ class DocumentTest : public ::testing::Test {
   VTTexturePack pack;
   PrevCellMap prev;
   VTOptionReader options;
+  platform::OutputSet outputs;
+  // The writers' progress and success lines, printed as the driver prints them.
+  LineSink lines = printLine;
 
  private:
   tinyxml2::XMLDocument loaded_;

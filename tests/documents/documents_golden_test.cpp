@@ -14,8 +14,7 @@ class GoldenDocumentsTest : public DocumentTest {
     table.cellNames = {"+head", "head", "arm", "body", "root"};
     table.canvasHalfWidth = 100;
     table.canvasHalfHeight = 50;
-    pack.textureWidth = 256;
-    pack.textureHeight = 128;
+    pack.SetTextureSize(256, 128);
     pack.cells = {packedCell("body", 0, 50, 30, 2, 3, 60, 40, 4, 4, 1),
                   packedCell("arm", 0, 120, 40, 1, 1, 15, 31, 102, 4, 2),
                   packedCell("head", 0, 70, 5, 0, 0, 30, 24, 68, 4, 3),

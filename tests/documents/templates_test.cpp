@@ -21,30 +21,30 @@ class BrokenTemplate : public Vtxx_template {
 TEST_F(TemplatesTest, EveryTemplateAnnouncesItsSource) {
   Vtce_template cellMap;
   testing::internal::CaptureStderr();
-  cellMap.build(options.document);
+  cellMap.build(options.document, lines);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "make vtpj from default.\n");
   useOption("<VantrelOption/>");
   Vtae_template animePack;
   testing::internal::CaptureStderr();
-  animePack.build(options.document);
+  animePack.build(options.document, lines);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "make vtpj from vtop.\n");
 }
 
 TEST_F(TemplatesTest, TextThatCannotBeReadBackIsAnError) {
   BrokenTemplate broken;
   broken.setPath("x.vtce");
-  testing::internal::CaptureStderr();
-  broken.build(options.document);
+  broken.build(options.document, [](const std::string&) {});
   tinyxml2::XMLDocument document;
-  EXPECT_FALSE(broken.load(document));
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("error: cannot read back the document made for x.vtce"),
-            std::string::npos);
+  const Status loaded = broken.load(document);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(loaded.message().rfind("error: cannot read back the document made for x.vtce: ", 0), 0u)
+      << loaded.message();
 }
 
 TEST_F(TemplatesTest, SetupAnimationIsOneFrameLongWhateverTheOptionSays) {
   useOption("<VantrelOption><animeSettings><fps>24</fps><frameCount>25</frameCount>"
             "</animeSettings></VantrelOption>");
-  ASSERT_TRUE(writeAnimePack(animePackPath(), settings, table, pack, false, options));
+  ASSERT_TRUE(inPlace(writeAnimePack(animePackPath(), settings, table, pack, false, options, outputs, lines)));
   EXPECT_EQ(texts(animePackPath(), {"settings", "frameCount"}), Strings{"25"});
   EXPECT_EQ(texts(animePackPath(), {"animeList", "anime", "settings", "frameCount"}),
             (Strings{"1", "25"}));
@@ -74,7 +74,7 @@ TEST_F(TemplatesTest, ExportPathIsCopiedIntoTheProjectOnly) {
 
 TEST_F(TemplatesTest, ProjectNamesItsCompanions) {
   settings.outputname = "art";
-  ASSERT_TRUE(writeProject(projectPath(), "art", options.document));
+  ASSERT_TRUE(inPlace(writeProject(projectPath(), "art", options.document, outputs, lines)));
   EXPECT_EQ(texts(projectPath(), {"name"}), Strings{"art"});
   EXPECT_EQ(texts(projectPath(), {"cellmapNames", "value"}), Strings{"art.vtce"});
   EXPECT_EQ(texts(projectPath(), {"animepackNames", "value"}), Strings{"art.vtae"});
@@ -97,11 +97,13 @@ TEST_F(TemplatesTest, MarkupInNamesIsEscaped) {
 
 TEST_F(TemplatesTest, AFailedProjectSaveIsAnError) {
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(writeProject(dir.file("missing/out.vtpj"), "out", options.document));
-  EXPECT_FALSE(writeAnimePack(dir.file("missing/out.vtae"), settings, table, pack, false, options));
+  const Status project = writeProject(dir.file("missing/out.vtpj"), "out", options.document, outputs, lines);
+  const Status animePack = writeAnimePack(dir.file("missing/out.vtae"), settings, table, pack, false, options, outputs, lines);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("error: cannot write " + dir.file("missing/out.vtpj")), std::string::npos) << err;
-  EXPECT_NE(err.find("error: cannot write " + dir.file("missing/out.vtae")), std::string::npos) << err;
+  EXPECT_EQ(project.message(), "error: cannot write " + dir.file("missing/out.vtpj") + "\n");
+  EXPECT_EQ(project.reason(),
+            "cannot create a file beside " + dir.file("missing/out.vtpj") + ": No such file or directory");
+  EXPECT_EQ(animePack.message(), "error: cannot write " + dir.file("missing/out.vtae") + "\n");
   EXPECT_EQ(err.find("成功"), std::string::npos) << err;
 }
 

@@ -38,7 +38,7 @@ class PackEndToEnd : public testing::Test {
   std::vector<uint32_t> atlas(int32_t& width, int32_t& height) {
     ImageBuffer image;
     testing::internal::CaptureStderr();
-    const bool ok = read_png(image, dir.file("out") + "/art.png");
+    const bool ok = static_cast<bool>(read_png(image, dir.file("out") + "/art.png", [](const std::string&) {}));
     testing::internal::GetCapturedStderr();
     if (!ok) return {};
     width = image.width;

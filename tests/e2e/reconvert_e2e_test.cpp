@@ -326,7 +326,7 @@ TEST_F(ReconvertTest, PreviousMapsThatDoNotLoadAreIgnored) {
     test::writeFile(out(".vtce"), previous);
     test::RunResult result = convert({"--use_oldpivot", "true"});
     EXPECT_EQ(result.exitCode, 0) << result.stdErr;
-    EXPECT_EQ(result.stdErr.find("error"), std::string::npos) << result.stdErr;
+    EXPECT_EQ(result.stdErr.find("\nerror"), std::string::npos) << result.stdErr;
     EXPECT_EQ(test::readFile(out(".vtce")), fresh);
   }
 }

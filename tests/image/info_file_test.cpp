@@ -2,10 +2,13 @@
 #include "image/info_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
+#include <utility>
 
 #include "image/png.h"
+#include "support/cell_pixels.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 
@@ -29,16 +32,16 @@ void writeImage(const std::string& path, int32_t width, int32_t height) {
 }
 
 struct InfoRun {
-  int result = -1;
-  std::string printed;
+  Status result;
+  std::string printed;  // the progress lines, then the failure's message
 };
 
 InfoRun readInfo(const TempDir& dir, const std::string& contents, CellTable& table) {
   test::writeFile(dir.file("cells.txt"), contents);
-  testing::internal::CaptureStderr();
   InfoRun run;
-  run.result = readImageInfoFile(dir.file("cells.txt"), dir.path() + "/", table);
-  run.printed = testing::internal::GetCapturedStderr();
+  run.result = readImageInfoFile(dir.file("cells.txt"), dir.path() + "/", table,
+                                 [&](const std::string& line) { run.printed += line + "\n"; });
+  run.printed += run.result.message();
   return run;
 }
 
@@ -50,7 +53,7 @@ TEST(InfoFile, TokensBecomeCellsInFileOrder) {
   CellTable table;
   // Several tokens on a line, text after the last "#" ignored, CR LF line ends.
   const InfoRun run = readInfo(dir, "a.png#b.png#ignored\r\nabc#\r\n", table);
-  ASSERT_EQ(run.result, 0);
+  ASSERT_TRUE(run.result);
   EXPECT_EQ(run.printed, "read image : " + dir.file("a.png") + "\nOK!\n" +  //
                              "read image : " + dir.file("b.png") + "\nOK!\n" +   //
                              "read image : " + dir.file("abc") + "\nOK!\n");
@@ -68,8 +71,8 @@ TEST(InfoFile, TokensBecomeCellsInFileOrder) {
   EXPECT_EQ(b.canvasX, 0);
   EXPECT_EQ(b.canvasY, 0);
   EXPECT_EQ(b.priority, 0);
-  EXPECT_EQ(b.pixelAt(7, 5), 0xFF000507u);
-  EXPECT_EQ(b.pixelAt(10, 0), 0u);
+  EXPECT_EQ(test::pixelAt(b, 7, 5), 0xFF000507u);
+  EXPECT_EQ(test::pixelAt(b, 10, 0), 0u);
 }
 
 TEST(InfoFile, HalvesFollowTheLastImage) {
@@ -77,7 +80,7 @@ TEST(InfoFile, HalvesFollowTheLastImage) {
   writeImage(dir.file("big.png"), 64, 32);
   writeImage(dir.file("small.png"), 10, 9);
   CellTable table;
-  ASSERT_EQ(readInfo(dir, "big.png#\nsmall.png#", table).result, 0);
+  ASSERT_TRUE(readInfo(dir, "big.png#\nsmall.png#", table).result);
   EXPECT_EQ(table.canvasHalfWidth, 5);
   EXPECT_EQ(table.canvasHalfHeight, 4);
 }
@@ -87,8 +90,12 @@ TEST(InfoFile, LineWithoutHashFailsAfterEarlierCells) {
   writeImage(dir.file("a.png"), 2, 2);
   CellTable table;
   // A trailing empty line is a line without "#".
+  loadMessageCatalogue();
   const InfoRun run = readInfo(dir, "a.png#\n\n", table);
-  EXPECT_EQ(run.result, 2);
+  EXPECT_EQ(run.result.code(), Status::Code::kInvalid);
+  EXPECT_EQ(run.result.message(), "エラー：情報ファイルの内容が正しくありません。：" + dir.file("cells.txt") + "\n");
+  EXPECT_EQ(run.result.reason(), dir.file("cells.txt") +
+                                     " line 2 is empty; every PNG name must end with \"#\", e.g. \"hero.png#\"");
   EXPECT_EQ(table.cellNames, (std::vector<std::string>{"a"}));
   EXPECT_EQ(run.printed.rfind("read image : " + dir.file("a.png") + "\nOK!\n", 0), 0u);
 }
@@ -99,12 +106,14 @@ TEST(InfoFile, LinesLongerThanTheBufferAreReadInPieces) {
   CellTable table;
   // 262,143 bytes fill the buffer; the line end that follows reads as an empty line.
   const std::string piece = "a.png#" + std::string(262143 - 6, 'x');
-  EXPECT_EQ(readInfo(dir, piece + "\n", table).result, 2);
+  EXPECT_EQ(readInfo(dir, piece + "\n", table).result.code(), Status::Code::kInvalid);
   EXPECT_EQ(table.cellCount(), 1);
 
   CellTable shorter;
   // One byte shorter, the line is whole: its token ".png" names no file.
-  EXPECT_EQ(readInfo(dir, piece.substr(1) + "\n", shorter).result, 3);
+  const InfoRun missing = readInfo(dir, piece.substr(1) + "\n", shorter);
+  EXPECT_EQ(missing.result.code(), Status::Code::kSystem);
+  EXPECT_EQ(missing.result.reason(), "cannot open " + dir.file(".png") + ": No such file or directory");
 }
 
 TEST(InfoFile, UnreadableImagesStopTheReader) {
@@ -115,7 +124,7 @@ TEST(InfoFile, UnreadableImagesStopTheReader) {
     // Two "#" in a row: the empty token names the folder itself.
     CellTable table;
     const InfoRun run = readInfo(dir, "a.png##\n", table);
-    EXPECT_EQ(run.result, 3);
+    EXPECT_EQ(run.result.reason(), dir.path() + "/ is a folder, not a file");
     EXPECT_NE(run.printed.find("read image : " + dir.path() + "/\nerror: " + dir.path() +
                                "/ is not a PNG.\nERROR\n"),
               std::string::npos);
@@ -125,21 +134,27 @@ TEST(InfoFile, UnreadableImagesStopTheReader) {
   {
     CellTable table;
     const InfoRun run = readInfo(dir, "bad.png#a.png#\n", table);
-    EXPECT_EQ(run.result, 3);
+    EXPECT_EQ(run.result.reason(), dir.file("bad.png") + " does not begin with the PNG signature");
     EXPECT_EQ(run.printed, "read image : " + dir.file("bad.png") + "\nerror: " + dir.file("bad.png") +
                                " is not a PNG.\nERROR\n");
     EXPECT_EQ(table.cellCount(), 0);
   }
 }
 
-TEST(InfoFile, MissingFileOrFolderFailsWithOne) {
+TEST(InfoFile, OnlyARegularFileIsOpenedAndTheReasonSaysWhy) {
   TempDir dir;
   CellTable table;
   loadMessageCatalogue();
-  for (const std::string& path : {dir.file("none.txt"), dir.path()}) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(readImageInfoFile(path, dir.path() + "/", table), 1) << path;
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+  ASSERT_EQ(mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.file("none.txt"), "cannot open " + dir.file("none.txt") + ": No such file or directory"},
+      {dir.path(), dir.path() + " is a folder, not a file"},
+      {dir.file("pipe.txt"), dir.file("pipe.txt") + " is a named pipe (FIFO), not a file"},  // never blocks
+  };
+  for (const auto& [path, reason] : cases) {
+    const Status read = readImageInfoFile(path, dir.path() + "/", table, [](const std::string&) {});
+    EXPECT_EQ(read.message(), "エラー：情報ファイルのオープンに失敗しました。：" + path + "\n");
+    EXPECT_EQ(read.reason(), reason);
     EXPECT_EQ(table.cellCount(), 0);
   }
 }
@@ -150,12 +165,12 @@ TEST(InfoFile, MoreThanTheTableHoldsIsRefused) {
   std::string contents;
   for (int i = 0; i < kMaxCells; ++i) contents += "p.png#";
   CellTable table;
-  ASSERT_EQ(readInfo(dir, contents + "\n", table).result, 0);
+  ASSERT_TRUE(readInfo(dir, contents + "\n", table).result);
   EXPECT_EQ(table.cellCount(), kMaxCells);
 
   CellTable over;
   const InfoRun run = readInfo(dir, contents + "\np.png#\n", over);
-  EXPECT_EQ(run.result, 4);
+  EXPECT_EQ(run.result.code(), Status::Code::kLimit);
   EXPECT_EQ(over.cellCount(), kMaxCells);
   EXPECT_EQ(over.cells.size(), static_cast<size_t>(kMaxCells));
   EXPECT_NE(run.printed.find("more than 1024 images"), std::string::npos);

@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/png.h"
@@ -43,14 +44,18 @@ void writeTestPng(const std::string& path, uint32_t width, uint32_t height, int 
 
 struct ReadOutcome {
   bool ok = false;
-  std::string printed;
+  std::string printed;  // what the user sees: the warnings, then the failure's message
+  std::string reason;
 };
 
 ReadOutcome readCapturing(ImageBuffer& image, const std::string& path) {
   testing::internal::CaptureStderr();
   ReadOutcome outcome;
-  outcome.ok = read_png(image, path);
-  outcome.printed = testing::internal::GetCapturedStderr();
+  const Status read = read_png(image, path, [&](const std::string& line) { outcome.printed += line + "\n"; });
+  outcome.ok = static_cast<bool>(read);
+  outcome.printed += read.message();
+  outcome.reason = read.reason();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the reader prints nothing itself";
   return outcome;
 }
 
@@ -145,6 +150,7 @@ TEST(ReadPng, OtherBitDepthsAreRefused) {
     const ReadOutcome outcome = readCapturing(image, dir.file(name));
     EXPECT_FALSE(outcome.ok) << name;
     EXPECT_EQ(outcome.printed, "error:Not a 32bit image\n") << name;
+    EXPECT_NE(outcome.reason.find("bits per sample; Korvex reads 8-bit PNGs only"), std::string::npos) << name;
   }
 }
 
@@ -152,11 +158,18 @@ TEST(ReadPng, MissingFileAndWrongSignatureAreNotPngs) {
   TempDir dir;
   test::writeFile(dir.file("text.png"), "this is not an image at all");
   test::writeFile(dir.file("short.png"), "\x89PN");
-  for (const std::string& path : {dir.file("missing.png"), dir.file("text.png"), dir.file("short.png"), dir.path()}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.file("missing.png"), "cannot open " + dir.file("missing.png") + ": No such file or directory"},
+      {dir.file("text.png"), dir.file("text.png") + " does not begin with the PNG signature"},
+      {dir.file("short.png"), dir.file("short.png") + " does not begin with the PNG signature"},
+      {dir.path(), dir.path() + " is a folder, not a file"},
+  };
+  for (const auto& [path, reason] : cases) {
     ImageBuffer image;
     const ReadOutcome outcome = readCapturing(image, path);
     EXPECT_FALSE(outcome.ok) << path;
     EXPECT_EQ(outcome.printed, "error: " + path + " is not a PNG.\n");
+    EXPECT_EQ(outcome.reason, reason);
   }
 }
 
@@ -202,8 +215,14 @@ TEST(ReadPng, DamagedDataAndHugeHeadersFailThroughTheLibpngMessage) {
     // libpng names the problem itself; ours follows, written twice.
     const std::string ours = "error from libpng\n";
     ASSERT_GE(outcome.printed.size(), 2 * ours.size()) << name;
+    EXPECT_EQ(outcome.printed.rfind("libpng error: ", 0), 0u) << outcome.printed;
     EXPECT_EQ(outcome.printed.substr(outcome.printed.size() - 2 * ours.size()), ours + ours) << name;
+    EXPECT_EQ(outcome.reason.rfind(dir.file(name) + ": ", 0), 0u) << outcome.reason;
   }
+  ImageBuffer image;
+  const ReadOutcome tooLarge = readCapturing(image, dir.file("huge.png"));
+  EXPECT_EQ(tooLarge.printed, "libpng error: IEND: out of place\nerror from libpng\nerror from libpng\n");
+  EXPECT_EQ(tooLarge.reason, dir.file("huge.png") + ": IEND: out of place");
 }
 
 TEST(ImageBuffer, ResizeKeepsBytesAndZeroFillsNewOnes) {

@@ -13,6 +13,7 @@
 
 #include "image/png.h"
 #include "image/png_write_stream.h"
+#include "support/reference_png.h"
 #include "support/temp_dir.h"
 
 namespace korvex {
@@ -76,13 +77,14 @@ TEST(PngWrite, WritesDecodableRgbaWithGammaAndLevel9Stream) {
   EXPECT_EQ(std::string(bytes.end() - 8, bytes.end() - 4), "IEND");
 }
 
-TEST(PngWrite, UnwritableFolderFailsWithMessageAndKeepsNothing) {
+TEST(PngWrite, UnwritableFolderFailsWithMessageAndReason) {
   test::TempDir dir;
   uint8_t pixel[4] = {1, 2, 3, 4};
-  testing::internal::CaptureStderr();
   const std::string path = dir.path() + "/missing/a.png";
-  EXPECT_FALSE(write_png(pixel, 1, 1, path));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "error: write_png " + path + "\n");
+  const Status written = write_png(pixel, 1, 1, path);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(written.message(), "error: write_png " + path + "\n");
+  EXPECT_EQ(written.reason(), "cannot create a file beside " + path + ": No such file or directory");
 }
 
 // Writes with one of the encoders into a temporary file; returns its bytes.
@@ -137,7 +139,7 @@ TEST(PngWriteParallel, SingleBlockImageDataEqualsLibpngs) {
     return png_stream::writeParallel(f, bgra.data(), 100, 60, 2);
   });
   auto theirs = encode(dir.file("s.png"), [&](std::FILE* f) {
-    return png_stream::writeSingleStream(f, bgra.data(), 100, 60);
+    return test::writeSingleStream(f, bgra.data(), 100, 60);
   });
   EXPECT_EQ(imageData(mine), imageData(theirs));
 }
@@ -159,7 +161,7 @@ TEST(PngWriteParallel, SameBytesOnAnyThreadCountAndCloseToOneStream) {
   uint32_t dw = 0, dh = 0;
   EXPECT_EQ(decodeBgra(dir.file("p.png"), dw, dh), bgra);
   auto single = encode(dir.file("s.png"), [&](std::FILE* f) {
-    return png_stream::writeSingleStream(f, bgra.data(), w, h);
+    return test::writeSingleStream(f, bgra.data(), w, h);
   });
   EXPECT_LE(first.size(), single.size() + single.size() / 200);
 }

@@ -1,15 +1,17 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <random>
 #include <utility>
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "config/settings.h"
 #include "image/png.h"
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 #include "pack/texture_pack.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
@@ -59,10 +61,10 @@ class TexturePackTest : public testing::Test {
     table.cells.push_back(std::make_unique<CellImage>(bitmaps.back()->image));
   }
 
-  // Packs the table; returns what was printed.
+  // Packs the table; returns what the driver prints for it.
   std::string pack(bool& ok) {
     testing::internal::CaptureStderr();
-    ok = PackCells(settings, table, prev, dir.file("map.vtce"), dir.file("atlas.png"), packer);
+    ok = report(packer.PackCells(packSettingsOf(settings), table, placeholderNames(prev), printLine));
     return testing::internal::GetCapturedStderr();
   }
 
@@ -80,40 +82,43 @@ TEST_F(TexturePackTest, TrimReadsOnlyTheStoredBoxOfACanvasSizedCell) {
   auto b = bitmap(300, 200, 50, 40, 20, 10, 0);
   for (int32_t y = 2; y < 9; ++y)
     for (int32_t x = 3; x < 17; ++x) b->data[static_cast<size_t>(y) * 20 + x] = 0x01000000u;
-  packer.AddCell(&b->image, "g", 0);
+  packer.AddCell(&b->image, "g", kOrdinaryCell);
   const PackedCell& c = packer.cells.back();
   EXPECT_FALSE(c.empty);
   EXPECT_EQ(c.trimLeft, 53);
   EXPECT_EQ(c.trimTop, 42);
-  EXPECT_EQ(c.trimWidth, 14);
-  EXPECT_EQ(c.trimHeight, 7);
+  EXPECT_EQ(c.width, 14);
+  EXPECT_EQ(c.height, 7);
   EXPECT_EQ(c.imageWidth, 300);
   EXPECT_TRUE(c.packed);
 }
 
 TEST_F(TexturePackTest, SizeAdjustmentsParityAndPackUnit) {
   auto b = bitmap(5, 3, 0, 0, 5, 3);
-  packer.spacing = 2;
-  packer.packUnit = 1;
-  packer.AddCell(&b->image, "a", 0);
-  EXPECT_EQ(packer.cells.back().width, 6);
-  EXPECT_EQ(packer.cells.back().height, 4);
-  EXPECT_EQ(packer.cells.back().trimRight, 6);
-  EXPECT_EQ(packer.cells.back().trimWidth, 5);
+  PackSettings margins;
+  margins.spacing = 2;
+  margins.packUnit = 1;
+  packer.Configure(margins);
+  packer.AddCell(&b->image, "a", kOrdinaryCell);
+  EXPECT_EQ(packer.cells.back().paddedWidth, 6);
+  EXPECT_EQ(packer.cells.back().paddedHeight, 4);
+  EXPECT_EQ(packer.cells.back().trimRight, 5);  // the trimmed box stays as found
+  EXPECT_EQ(packer.cells.back().width, 5);
 
-  packer.packUnit = 4;
-  packer.AddCell(&b->image, "b", 0);
-  EXPECT_EQ(packer.cells.back().width, 6);   // 6 + 2 is already a multiple of 4
-  EXPECT_EQ(packer.cells.back().height, 6);  // 4 + 2 rounds up to 8
+  margins.packUnit = 4;
+  packer.Configure(margins);
+  packer.AddCell(&b->image, "b", kOrdinaryCell);
+  EXPECT_EQ(packer.cells.back().paddedWidth, 6);   // 6 + 2 is already a multiple of 4
+  EXPECT_EQ(packer.cells.back().paddedHeight, 6);  // 4 + 2 rounds up to 8
 
   auto empty = bitmap(0, 0, 0, 0, 0, 0);
-  packer.AddCell(&empty->image, "+m", 2);
+  packer.AddCell(&empty->image, "+m", kMarkerCell);
   EXPECT_TRUE(packer.cells.back().empty);
   EXPECT_FALSE(packer.cells.back().packed);
-  EXPECT_EQ(packer.cells.back().trimRight, 18);  // 16 + 2 = 18 rounds up to 20
-  EXPECT_EQ(packer.cells.back().trimWidth, 16);
+  EXPECT_EQ(packer.cells.back().paddedWidth, 18);  // 16 + 2 = 18 rounds up to 20
+  EXPECT_EQ(packer.cells.back().width, 16);
 
-  packer.AddCell(nullptr, "none", 0);
+  packer.AddCell(nullptr, "none", kOrdinaryCell);
   EXPECT_TRUE(packer.cells.back().empty);
   EXPECT_EQ(packer.cells.back().imageWidth, 0);
 }
@@ -125,9 +130,8 @@ TEST_F(TexturePackTest, StartSizeFollowsTheLargestCellAndTheArea) {
   const std::string out = pack(ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(out, message("INFO_0001", 1024, 512) + message("INFO_0002", 0, 0));
-  EXPECT_EQ(packer.textureWidth, 1024);
-  EXPECT_EQ(packer.textureHeight, 512);
-  EXPECT_TRUE(test::fileExists(dir.file("atlas.png")));
+  EXPECT_EQ(packer.textureWidth(), 1024);
+  EXPECT_EQ(packer.textureHeight(), 512);
 }
 
 TEST_F(TexturePackTest, AreaAboveTheLargestTextureFailsWithoutAttempt) {
@@ -239,10 +243,10 @@ TEST_F(TexturePackTest, NegativeOrHugeSettingsAreRefusedBeforePacking) {
 TEST_F(TexturePackTest, PlaceholdersForPreviousCellsArePackedAsEmptyBoxes) {
   add(10, 10, "a");
   PackedCell old;
-  old.kind = 1;
+  old.kind = kPlaceholderCell;
   old.name = "gone";
   prev.prevPackedCells.push_back(old);
-  old.kind = 0;
+  old.kind = kOrdinaryCell;
   old.name = "a";
   prev.prevPackedCells.push_back(old);
   bool ok = false;
@@ -254,7 +258,9 @@ TEST_F(TexturePackTest, PlaceholdersForPreviousCellsArePackedAsEmptyBoxes) {
   EXPECT_EQ(gone.kind, 1);
   EXPECT_TRUE(gone.empty);
   EXPECT_EQ(gone.packRight - gone.packX, 16);
-  EXPECT_EQ(packer.placeholders.size(), 1u);
+  EXPECT_EQ(std::count_if(packer.cells.begin(), packer.cells.end(),
+                          [](const PackedCell& c) { return c.kind == kPlaceholderCell; }),
+            1);
 }
 
 // Blit with inner padding reaching outside the image and the box, and the
@@ -275,8 +281,8 @@ TEST_F(TexturePackTest, CopiesTheVisiblePixelsInsideThePaddedRectangle) {
   EXPECT_EQ(c.packX, 2);
   EXPECT_EQ(c.packRight, 2 + 6 + 6);
   EXPECT_EQ(c.trimRight, 8);
-  const int32_t w = packer.textureWidth;
-  auto at = [&](int32_t x, int32_t y) { return packer.atlas[static_cast<size_t>(y) * w + x]; };
+  const int32_t w = packer.textureWidth();
+  auto at = [&](int32_t x, int32_t y) { return packer.atlas()[static_cast<size_t>(y) * w + x]; };
   EXPECT_EQ(at(5, 5), 0xff0000ffu);
   EXPECT_EQ(at(10, 10), 0x80ff0000u);
   EXPECT_EQ(at(6, 5), 0x000000ffu);  // bled from the left
@@ -314,20 +320,10 @@ TEST_F(TexturePackTest, BleedMatchesFourPassesOverACopy) {
     for (auto& px : b->data) px = (rng() % 3 == 0) ? (rng() | 0x01000000u) : 0u;
     const int32_t x0 = static_cast<int32_t>(rng() % w), y0 = static_cast<int32_t>(rng() % h);
     p.Blit(b->image, x0, y0, w, h, x0, y0);
-    const auto expected = referenceBleed(p.atlas, w, h);
+    const auto expected = referenceBleed(p.atlas(), w, h);
     p.BleedEdges();
-    ASSERT_EQ(p.atlas, expected) << round;
+    ASSERT_EQ(p.atlas(), expected) << round;
   }
-}
-
-TEST_F(TexturePackTest, AtlasThatCannotBeWrittenFailsThePacking) {
-  add(10, 10, "a");
-  const std::string path = dir.file("missing") + "/atlas.png";
-  const std::string expected =
-      message("INFO_0001", 512, 512) + message("INFO_0002", 0, 0) + "error: write_png " + path + "\n";
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(PackCells(settings, table, prev, dir.file("map.vtce"), path, packer));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
 }
 
 TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
@@ -335,26 +331,10 @@ TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
   auto b = bitmap(6, 6, 0, 0, 6, 6);
   for (auto [w, h] : {std::pair{20, 10}, std::pair{40, 30}, std::pair{12, 12}, std::pair{12, 12}}) {
     p.SetTextureSize(w, h);
-    ASSERT_EQ(p.atlas, std::vector<uint32_t>(static_cast<size_t>(w) * h, 0u)) << w << "x" << h;
+    ASSERT_EQ(p.atlas(), std::vector<uint32_t>(static_cast<size_t>(w) * h, 0u)) << w << "x" << h;
     p.Blit(b->image, 0, 0, 6, 6, w - 7, h - 7);
     p.BleedEdges();
   }
-}
-
-TEST_F(TexturePackTest, AtlasFileHoldsTheBledAtlas) {
-  add(30, 20, "a");
-  add(12, 40, "b");
-  bool ok = false;
-  pack(ok);
-  ASSERT_TRUE(ok);
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&image, dir.file("atlas.png").c_str()));
-  image.format = PNG_FORMAT_BGRA;
-  std::vector<uint32_t> decoded(PNG_IMAGE_SIZE(image) / 4);
-  ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
-  EXPECT_EQ(decoded, packer.atlas);
-  EXPECT_EQ(packer.atlas[static_cast<size_t>(4) * 512 + 3], 0x00102030u);
 }
 
 }  // namespace

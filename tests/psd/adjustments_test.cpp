@@ -442,6 +442,22 @@ TEST(Adjustments, UnknownVersionsAndColourSpacesReadAsUndrawn) {
   }
 }
 
+TEST(Adjustments, RegionsLeaveThePixelsBetweenRowsAlone) {
+  Adjustment a;
+  a.kind = AdjustmentKind::kInvert;
+  Adjustment bw;
+  bw.kind = AdjustmentKind::kBlackWhite;
+  for (const Adjustment* adj : {&a, &bw}) {
+    // A 2x2 region at (1, 1) of a 4x3 canvas of mid blue.
+    std::vector<uint32_t> canvas(12, 0xFF3232C8);
+    applyAdjustment(*adj, canvas.data() + 5, 2, 2, 4);
+    for (size_t i = 0; i < canvas.size(); ++i) {
+      const bool inside = (i == 5 || i == 6 || i == 9 || i == 10);
+      EXPECT_EQ(canvas[i] == 0xFF3232C8u, !inside) << i;
+    }
+  }
+}
+
 TEST(Adjustments, KeysAndUnknownKinds) {
   EXPECT_TRUE(isAdjustmentKey("levl"));
   EXPECT_TRUE(isAdjustmentKey("clrL"));

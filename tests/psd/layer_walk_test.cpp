@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/cell_pixels.h"
 #include "support/psd_writer.h"
 #include "support/temp_dir.h"
 #include "text/encoding.h"
+#include "text/messages.h"
 
 namespace korvex {
 namespace {
@@ -23,10 +25,9 @@ constexpr uint32_t kGreen = 0xFF00FF00u;
 constexpr uint32_t kBlue = 0xFF0000FFu;
 
 struct Walk {
-  ExtractStatus status = ExtractStatus::kLoadFailed;
+  Status status;
   CellTable table;
-  std::string printed;
-  std::string reason;
+  std::string printed;  // the walk's lines, each with its line end
 };
 
 Walk walk(const std::vector<PsdRecord>& records, int32_t width = 32, int32_t height = 24) {
@@ -40,9 +41,7 @@ Walk walk(const std::vector<PsdRecord>& records, int32_t width = 32, int32_t hei
     ADD_FAILURE() << "cannot write " << path;
     return result;
   }
-  testing::internal::CaptureStderr();
-  result.status = extractPsdCells(path, result.table, &result.reason);
-  result.printed = testing::internal::GetCapturedStderr();
+  result.status = extractPsdCells(path, result.table, [&](const std::string& line) { result.printed += line + "\n"; });
   return result;
 }
 
@@ -84,7 +83,7 @@ void expectCanvas(const CellImage& cell, const std::vector<uint32_t>& expected) 
   for (int32_t y = 0; y < cell.height; ++y)
     for (int32_t x = 0; x < cell.width; ++x) {
       const uint32_t want = expected[static_cast<size_t>(y) * cell.width + x];
-      const uint32_t got = cell.pixelAt(x, y);
+      const uint32_t got = test::pixelAt(cell, x, y);
       // Transparent pixels only need to be transparent.
       if (want < 0x01000000u) ASSERT_LT(got, 0x01000000u) << x << "," << y;
       else ASSERT_EQ(got, want) << x << "," << y;
@@ -101,7 +100,7 @@ TEST(LayerWalk, TopLevelLayersComeOutTopmostFirstWithDotsReplaced) {
   const Walk w = walk({test::solidLayer("bottom", 1, 2, 3, 4, kRed),
                        test::solidLayer("arm.left", -5, -3, 8, 6, kGreen),
                        test::solidLayer("a..b", 30, 20, 10, 10, kBlue)});
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (bottom)\n read (arm.left)\n read (a..b)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"a__b", "arm_left", "bottom"}));
   ASSERT_EQ(w.table.cells.size(), 3u);
@@ -118,14 +117,14 @@ TEST(LayerWalk, TopLevelLayersComeOutTopmostFirstWithDotsReplaced) {
   EXPECT_EQ(offCanvas.width, 8);
   EXPECT_EQ(offCanvas.height, 6);
   EXPECT_EQ(offCanvas.stride, 32);
-  EXPECT_EQ(offCanvas.pixelAt(0, 0), kGreen);
-  EXPECT_EQ(offCanvas.pixelAt(7, 5), kGreen);
+  EXPECT_EQ(test::pixelAt(offCanvas, 0, 0), kGreen);
+  EXPECT_EQ(test::pixelAt(offCanvas, 7, 5), kGreen);
   const CellImage& bottom = *w.table.cells[2];
   EXPECT_EQ(bottom.canvasX, 1);
   EXPECT_EQ(bottom.canvasY, 2);
   EXPECT_EQ(bottom.boxWidth, 3);
   EXPECT_EQ(bottom.boxHeight, 4);
-  EXPECT_EQ(bottom.pixelAt(2, 3), kRed);
+  EXPECT_EQ(test::pixelAt(bottom, 2, 3), kRed);
   EXPECT_EQ(bottom.priority, 0);
   EXPECT_EQ(w.table.canvasHalfWidth, 16);
   EXPECT_EQ(w.table.canvasHalfHeight, 12);
@@ -134,12 +133,12 @@ TEST(LayerWalk, TopLevelLayersComeOutTopmostFirstWithDotsReplaced) {
 TEST(LayerWalk, HiddenAtSignAndBackgroundLayersMakeNoCells) {
   const Walk w = walk({background(32, 24), hidden(test::solidLayer("gone", 0, 0, 2, 2, kRed)),
                        test::solidLayer("a@b", 0, 0, 2, 2, kRed), test::solidLayer("kept", 0, 0, 2, 2, kBlue)});
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " skip (gone)\n skip (a@b)\n read (kept)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"kept"}));
 
   const Walk onlyBackground = walk({background(32, 24)});
-  ASSERT_EQ(onlyBackground.status, ExtractStatus::kOk);
+  ASSERT_TRUE(onlyBackground.status);
   EXPECT_EQ(onlyBackground.printed, "");
   EXPECT_EQ(onlyBackground.table.cellCount(), 0);
 }
@@ -148,7 +147,7 @@ TEST(LayerWalk, EmptyLayerGivesEmptyCell) {
   PsdRecord empty;
   empty.name = "nothing";
   const Walk w = walk({empty});
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (nothing)\n");
   ASSERT_EQ(w.table.cellCount(), 1);
   const CellImage& cell = *w.table.cells[0];
@@ -171,7 +170,7 @@ TEST(LayerWalk, GroupIsOneWholeCanvasCellOfItsVisibleContents) {
   records.push_back(test::solidLayer("top", 0, 0, 1, 1, kRed));
 
   const Walk w = walk(records);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (outer.g)\n read (top)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"top", "outer_g"}));
   const CellImage& cell = *w.table.cells[1];
@@ -202,7 +201,7 @@ TEST(LayerWalk, EachGroupKeepsOnlyItsOwnPixels) {
   test::append(records, test::group("second", {soft}));
 
   const Walk w = walk(records);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   ASSERT_EQ(w.table.cellCount(), 2);
   const CellImage& second = *w.table.cells[0];
   EXPECT_EQ(second.boxLeft, 21);
@@ -223,7 +222,7 @@ TEST(LayerWalk, HiddenEmptyAndAllHiddenGroups) {
   test::append(records, test::group("mail@", {test::solidLayer("y", 0, 0, 2, 2, kRed)}));
 
   const Walk w = walk(records);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " skip (veiled)\n read (empty)\n read (ghosts)\n skip (mail@)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"ghosts", "empty"}));
   for (const auto& cell : w.table.cells) {
@@ -231,7 +230,7 @@ TEST(LayerWalk, HiddenEmptyAndAllHiddenGroups) {
     EXPECT_EQ(cell->height, 24);
     EXPECT_EQ(cell->pixels, nullptr);
     EXPECT_EQ(cell->boxWidth, 0);
-    EXPECT_EQ(cell->pixelAt(0, 0), 0u);
+    EXPECT_EQ(test::pixelAt(*cell, 0, 0), 0u);
   }
 }
 
@@ -243,7 +242,7 @@ TEST(LayerWalk, FillLayersJoinTheNextGroupOrAreDropped) {
   records.push_back(solidFill(0x405060));
 
   const Walk w = walk(records);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (solo)\n read (g)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"g", "solo"}));
   std::vector<uint32_t> expected(32 * 24, 0xFF102030u);
@@ -257,7 +256,7 @@ TEST(LayerWalk, HeaderWithoutDividerDropsTheDepthBelowZero) {
   const Walk w = walk({test::solidLayer("A", 0, 0, 1, 1, kRed), groupHeader("H1"), divider(),
                        test::solidLayer("B", 0, 0, 1, 1, kRed), groupHeader("H2"),
                        test::solidLayer("C", 0, 0, 1, 1, kRed)});
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (A)\n read (B)\n read (C)\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"C", "B", "A"}));
 }
@@ -266,21 +265,21 @@ TEST(LayerWalk, LayerSetDividerAlsoOpensAGroup) {
   std::vector<PsdRecord> records = test::group("old", {test::solidLayer("in", 0, 0, 1, 1, kRed)});
   records.front().dividerName = "</Layer set>";
   const Walk w = walk(records);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (old)\n");
 }
 
 TEST(LayerWalk, ShiftJisNamesAreConvertedForCellsAndConsole) {
   const std::string raw = "\x83\x41.\x83\x43";  // katakana A, ".", katakana I
   const Walk w = walk({test::solidLayer(raw, 0, 0, 1, 1, kRed)});
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.printed, " read (" + sjisToConsole(raw) + ")\n");
   EXPECT_EQ(w.table.cellNames, (std::vector<std::string>{"\xE3\x82\xA2_\xE3\x82\xA4"}));
 }
 
 TEST(LayerWalk, OddCanvasHalvesRoundDown) {
   const Walk w = walk({}, 101, 51);
-  ASSERT_EQ(w.status, ExtractStatus::kOk) << w.reason;
+  ASSERT_TRUE(w.status) << w.status.reason();
   EXPECT_EQ(w.table.canvasHalfWidth, 50);
   EXPECT_EQ(w.table.canvasHalfHeight, 25);
   EXPECT_EQ(w.table.cellCount(), 0);
@@ -290,28 +289,36 @@ TEST(LayerWalk, AtMostTheTableCapacity) {
   std::vector<PsdRecord> records;
   for (int i = 0; i < kMaxCells; ++i) records.push_back(test::solidLayer("l" + std::to_string(i), 0, 0, 1, 1, kRed));
   const Walk full = walk(records);
-  ASSERT_EQ(full.status, ExtractStatus::kOk) << full.reason;
+  ASSERT_TRUE(full.status) << full.status.reason();
   EXPECT_EQ(full.table.cellCount(), kMaxCells);
   EXPECT_EQ(full.table.cellNames.front(), "l1023");
 
   // The 1025th cell, here a group, stops the walk and leaves the table empty.
   test::append(records, test::group("extra", {test::solidLayer("x", 0, 0, 1, 1, kRed)}));
   const Walk over = walk(records);
-  EXPECT_EQ(over.status, ExtractStatus::kTooManyCells);
+  EXPECT_EQ(over.status.code(), Status::Code::kLimit);
   EXPECT_EQ(over.table.cellCount(), 0);
   EXPECT_TRUE(over.table.cells.empty());
-  EXPECT_NE(over.printed.find("more than 1024"), std::string::npos);
+  EXPECT_NE(over.status.message().find("more than 1024"), std::string::npos);
+  // The read lines up to the failure came out before it.
+  EXPECT_NE(over.printed.find(" read (l0)\n"), std::string::npos);
 }
 
 TEST(LayerWalk, UnreadableDocumentLeavesTheTableAlone) {
   test::TempDir dir;
   test::writeFile(dir.file("bad.psd"), "8BPX not a document");
   CellTable table;
-  std::string reason;
-  EXPECT_EQ(extractPsdCells(dir.file("bad.psd"), table, &reason), ExtractStatus::kLoadFailed);
-  EXPECT_FALSE(reason.empty());
+  std::vector<std::string> lines;
+  const LineSink sink = [&](const std::string& line) { lines.push_back(line); };
+  loadMessageCatalogue();
+  for (const std::string name : {"bad.psd", "missing.psd"}) {
+    const Status status = extractPsdCells(dir.file(name), table, sink);
+    EXPECT_FALSE(status);
+    EXPECT_EQ(status.message(), formatMessage("ERROR_0003", dir.file(name).c_str()) + "\n");
+    EXPECT_NE(status.reason().find(dir.file(name)), std::string::npos) << status.reason();
+  }
   EXPECT_EQ(table.cellCount(), 0);
-  EXPECT_EQ(extractPsdCells(dir.file("missing.psd"), table), ExtractStatus::kLoadFailed);
+  EXPECT_TRUE(lines.empty());
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "psd/reader.h"
+#include "psd/same_records.h"
 #include "support/psd_writer.h"
+#include "support/temp_dir.h"
 
 namespace korvex::psd {
 namespace {
@@ -155,15 +157,13 @@ TEST(Reader, ReadsRecordFields) {
 }
 
 TEST(Reader, AdjustmentLayersCarryTheirSettings) {
+  // Adjustment layers: records without pixels holding a settings block.
   PsdRecord posterize;
-  posterize.kind = PsdRecordKind::kAdjustment;
   posterize.name = "poster";
-  posterize.adjustmentKey = "post";
-  posterize.adjustmentBlock = std::string("\0\x05\0\0", 4);
-  PsdRecord lookup = posterize;
+  posterize.blocks = {{"post", std::string("\0\x05\0\0", 4)}};
+  PsdRecord lookup;
   lookup.name = "look";
-  lookup.adjustmentKey = "clrL";
-  lookup.adjustmentBlock = "anything";
+  lookup.blocks = {{"clrL", "anything"}};
   PsdOptions o;
   o.width = 4;
   o.height = 4;
@@ -178,7 +178,7 @@ TEST(Reader, AdjustmentLayersCarryTheirSettings) {
   EXPECT_EQ(d.layerRecords[2].adjustment->key, "clrL");
 
   // A damaged settings block refuses the file, naming the record and block.
-  posterize.adjustmentBlock = std::string("\0\x01\0\0", 4);
+  posterize.blocks = {{"post", std::string("\0\x01\0\0", 4)}};
   const std::string bytes = test::makePsd(o, {posterize});
   Document refused;
   std::string error;
@@ -255,16 +255,21 @@ TEST(Reader, ReadsTheMergedImage) {
   EXPECT_EQ(merged[6], 0xFF123456u);
 }
 
-TEST(Reader, RefusesLargeDocumentsAndUnsupportedDepths) {
+TEST(Reader, RefusesUnknownVersionsAndUnsupportedDepths) {
   PsdOptions o;
   o.width = o.height = 2;
   std::string bytes = test::makePsd(o, {test::solidLayer("a", 0, 0, 1, 1, 0xFF000000)});
   Document d;
   std::string error;
+  std::string version = bytes;
+  version[5] = 3;
+  EXPECT_FALSE(parse(version, d, error));
+  EXPECT_NE(error.find("version 3"), std::string::npos) << error;
+  // A PSD claiming to be a PSB: its 4-byte lengths read as 8-byte ones.
   std::string psb = bytes;
-  psb[5] = 2;  // version 2
+  psb[5] = 2;
   EXPECT_FALSE(parse(psb, d, error));
-  EXPECT_NE(error.find("version 2"), std::string::npos) << error;
+  EXPECT_FALSE(error.empty());
   std::string depth = bytes;
   depth[23] = 17;
   EXPECT_FALSE(parse(depth, d, error));
@@ -274,11 +279,72 @@ TEST(Reader, RefusesLargeDocumentsAndUnsupportedDepths) {
   EXPECT_FALSE(parse(signature, d, error));
 }
 
+// Many layers with masks in groups: enough pixels for every decoding thread.
+std::vector<PsdRecord> manyLayers() {
+  std::vector<PsdRecord> records;
+  for (int i = 0; i < 24; ++i) {
+    PsdRecord r = gradientLayer(i * 7 - 20, i * 5 - 10, 120 + i * 13, 150 + i * 3);
+    r.name = "layer " + std::to_string(i);
+    r.hasMask = i % 3 == 0;
+    r.mask.left = i;
+    r.mask.top = i;
+    r.mask.width = 30 + i;
+    r.mask.height = 20;
+    r.mask.pixels.assign(static_cast<size_t>(r.mask.width * r.mask.height), static_cast<uint8_t>(i * 10));
+    records.push_back(r);
+  }
+  std::vector<PsdRecord> grouped = test::group("g", std::vector<PsdRecord>(records.begin(), records.begin() + 10));
+  test::append(grouped, std::vector<PsdRecord>(records.begin() + 10, records.end()));
+  return grouped;
+}
+
+TEST(Reader, DecodesTheSameOnAnyNumberOfThreads) {
+  for (int compression = 0; compression < 4; ++compression) {
+    PsdOptions o;
+    o.width = o.height = 400;
+    o.compression = static_cast<PsdCompression>(compression);
+    o.withMergedImage = false;
+    const std::string bytes = test::makePsd(o, manyLayers());
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    Document one, many;
+    std::string error;
+    ASSERT_TRUE(parseDocument(data, bytes.size(), one, error, 1)) << error;
+    ASSERT_TRUE(parseDocument(data, bytes.size(), many, error, 4)) << error;
+    expectSameRecords(one, many, "compression " + std::to_string(compression));
+    // A damaged layer is reported the same way: the first damaged record
+    // in file order, whichever thread meets it first.
+    std::string damaged = bytes;
+    for (size_t at = bytes.size() * 3 / 4; at < bytes.size() * 3 / 4 + 64; ++at) damaged[at] = '\x7f';
+    std::string errorOne, errorMany;
+    const bool okOne = parseDocument(reinterpret_cast<const uint8_t*>(damaged.data()), damaged.size(), one, errorOne, 1);
+    const bool okMany =
+        parseDocument(reinterpret_cast<const uint8_t*>(damaged.data()), damaged.size(), many, errorMany, 4);
+    EXPECT_EQ(okOne, okMany);
+    EXPECT_EQ(errorOne, errorMany);
+  }
+}
+
 TEST(Reader, LoadsFromAPath) {
   Document d;
   std::string error;
   EXPECT_FALSE(loadDocument("/nonexistent/file.psd", d, error));
+  EXPECT_EQ(error, "cannot open /nonexistent/file.psd");
+  EXPECT_FALSE(loadDocument("/", d, error));
   EXPECT_FALSE(error.empty());
+  // A small file is read, a large one mapped: both give what the bytes give.
+  test::TempDir dir;
+  for (int side : {40, 700}) {
+    PsdOptions o;
+    o.width = o.height = side;
+    o.compression = PsdCompression::kRaw;
+    const std::string bytes = test::makePsd(o, {gradientLayer(3, 4, side - 5, side - 6)});
+    const std::string path = dir.file("doc.psd");
+    test::writeFile(path, bytes);
+    Document fromFile, fromBytes;
+    ASSERT_TRUE(loadDocument(path, fromFile, error)) << error;
+    ASSERT_TRUE(parse(bytes, fromBytes, error)) << error;
+    expectSameRecords(fromFile, fromBytes, "side " + std::to_string(side));
+  }
 }
 
 }  // namespace

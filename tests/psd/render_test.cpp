@@ -31,10 +31,11 @@ std::vector<uint32_t> render(int width, const std::vector<PsdRecord>& records) {
   return std::vector<uint32_t>(compositor.canvas(), compositor.canvas() + width);
 }
 
+// An invert adjustment layer: a record without pixels whose only settings
+// block is "nvrt" (no data).
 PsdRecord invertLayer() {
   PsdRecord r;
-  r.kind = test::PsdRecordKind::kAdjustment;
-  r.adjustmentKey = "nvrt";
+  r.blocks = {{"nvrt", ""}};
   return r;
 }
 

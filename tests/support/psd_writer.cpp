@@ -1,5 +1,7 @@
 // The test PSD writer. It writes the same layout Photoshop writes for a
-// version-1 document:
+// version-1 document (or, with PsdOptions::psb, a version-2 large document:
+// 8-byte section, layer info, channel and "Lr16"/"Lr32" lengths, 4-byte RLE
+// row counts):
 //
 //   file header (26 bytes): "8BPS", version 1, 6 reserved, channels (2),
 //     height (4), width (4), depth (2), colour mode (2)
@@ -44,9 +46,14 @@ class Bytes {
     u32(static_cast<uint32_t>(bits >> 32));
     u32(static_cast<uint32_t>(bits));
   }
-  // A 4-byte length followed by `body`.
-  void block(const std::string& body) {
-    u32(static_cast<uint32_t>(body.size()));
+  // A length of 4 bytes, or 8 when `wide`.
+  void length(uint64_t v, bool wide) {
+    if (wide) u32(static_cast<uint32_t>(v >> 32));
+    u32(static_cast<uint32_t>(v));
+  }
+  // A 4-byte (8 when `wide`) length followed by `body`.
+  void block(const std::string& body, bool wide = false) {
+    length(body.size(), wide);
     raw(body);
   }
   size_t size() const { return out_.size(); }
@@ -140,7 +147,7 @@ std::vector<uint8_t> channelSamples(const std::vector<uint8_t>& values, int dept
 
 // Compression field and data of one layer channel.
 std::string encodeChannel(const std::vector<uint8_t>& values, int width, int height, int depth,
-                          PsdCompression compression, bool linear) {
+                          PsdCompression compression, bool linear, bool psb) {
   Bytes b;
   b.u16(static_cast<uint32_t>(compression));
   std::vector<uint8_t> data = channelSamples(values, depth, linear);
@@ -154,6 +161,7 @@ std::string encodeChannel(const std::vector<uint8_t>& values, int width, int hei
       for (int y = 0; y < height; ++y) {
         std::string row;
         packBits(data.data() + rowBytes * static_cast<size_t>(y), rowBytes, row);
+        if (psb) b.u16(static_cast<uint32_t>(row.size()) >> 16);
         b.u16(static_cast<uint32_t>(row.size()));
         rows += row;
       }
@@ -197,12 +205,12 @@ std::string pascalName(const std::string& name, size_t multiple) {
   return out;
 }
 
-void taggedBlock(Bytes& b, const char* key, const std::string& body) {
+void taggedBlock(Bytes& b, const char* key, const std::string& body, bool wide = false) {
   b.raw("8BIM");
   b.raw(key);
   std::string padded = body;
   if (padded.size() % 2) padded.push_back('\0');
-  b.block(padded);
+  b.block(padded, wide);
 }
 
 // A descriptor's Unicode string: a 4-byte count of UTF-16 units, then the units.
@@ -273,16 +281,16 @@ std::vector<ChannelOut> layerChannels(const PsdOptions& o, const PsdRecord& r) {
   if (r.transparency) {
     std::vector<uint8_t> alpha(px.size());
     for (size_t i = 0; i < px.size(); ++i) alpha[i] = component(px[i], 24);
-    out.push_back({-1, encodeChannel(alpha, w, h, o.depth, o.compression, true)});
+    out.push_back({-1, encodeChannel(alpha, w, h, o.depth, o.compression, true, o.psb)});
   }
   auto planes = colorPlanes(px, o.colorMode);
   for (size_t c = 0; c < planes.size(); ++c)
-    out.push_back({static_cast<int16_t>(c), encodeChannel(planes[c], w, h, o.depth, o.compression, false)});
+    out.push_back({static_cast<int16_t>(c), encodeChannel(planes[c], w, h, o.depth, o.compression, false, o.psb)});
   if (r.hasMask) {
     const PsdMask& m = r.mask;
     std::vector<uint8_t> values = m.pixels;
     values.resize(static_cast<size_t>(std::max(0, m.width)) * static_cast<size_t>(std::max(0, m.height)), 0);
-    out.push_back({-2, encodeChannel(values, m.width, m.height, o.depth, o.compression, true)});
+    out.push_back({-2, encodeChannel(values, m.width, m.height, o.depth, o.compression, true, o.psb)});
   }
   return out;
 }
@@ -291,7 +299,7 @@ bool isGroupRecord(const PsdRecord& r) {
   return r.kind == PsdRecordKind::kGroupHeader || r.kind == PsdRecordKind::kDivider;
 }
 
-std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& channels) {
+std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& channels, bool psb) {
   Bytes b;
   const bool pixel = r.kind == PsdRecordKind::kPixel;
   b.i32(pixel ? r.top : 0);
@@ -301,7 +309,7 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
   b.u16(static_cast<uint32_t>(channels.size()));
   for (const ChannelOut& c : channels) {
     b.u16(static_cast<uint16_t>(c.id));
-    b.u32(static_cast<uint32_t>(c.data.size()));
+    b.length(c.data.size(), psb);
   }
   b.raw("8BIM");
   b.raw(r.blendMode.substr(0, 4) + std::string(4 - std::min<size_t>(4, r.blendMode.size()), ' '));
@@ -354,9 +362,7 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
     taggedBlock(extra, "iOpa", f.str());
   }
   if (r.kind == PsdRecordKind::kSolidFill) taggedBlock(extra, "SoCo", solidColorBlock(r.fillColor));
-  if (r.kind == PsdRecordKind::kAdjustment)
-    taggedBlock(extra, r.adjustmentKey.c_str(),
-                r.adjustmentKey == "levl" && r.adjustmentBlock.empty() ? levelsBlock() : r.adjustmentBlock);
+  if (r.kind == PsdRecordKind::kAdjustment) taggedBlock(extra, "levl", levelsBlock());
   for (const auto& [key, data] : r.blocks) taggedBlock(extra, key.c_str(), data);
   b.block(extra.str());
   return b.str();
@@ -370,7 +376,7 @@ std::string layerInfo(const PsdOptions& o, const std::vector<PsdRecord>& records
   channels.reserve(records.size());
   for (const PsdRecord& r : records) {
     channels.push_back(layerChannels(o, r));
-    b.raw(layerRecord(r, channels.back()));
+    b.raw(layerRecord(r, channels.back(), o.psb));
   }
   for (const auto& list : channels)
     for (const ChannelOut& c : list) b.raw(c.data);
@@ -450,6 +456,7 @@ std::string mergedImage(const PsdOptions& o, const std::vector<PsdRecord>& recor
     for (int y = 0; y < o.height; ++y) {
       std::string row;
       packBits(s.data() + rowBytes * static_cast<size_t>(y), rowBytes, row);
+      if (o.psb) b.u16(static_cast<uint32_t>(row.size()) >> 16);
       b.u16(static_cast<uint32_t>(row.size()));
       rows += row;
     }
@@ -495,7 +502,7 @@ void append(std::vector<PsdRecord>& records, const std::vector<PsdRecord>& more)
 std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) {
   Bytes b;
   b.raw("8BPS");
-  b.u16(1);
+  b.u16(o.psb ? 2 : 1);
   b.zeros(6);
   b.u16(o.colorMode == 3 ? 3 : o.colorMode == 4 ? 4 : 1);
   b.u32(static_cast<uint32_t>(o.height));
@@ -508,15 +515,15 @@ std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) 
   std::string info = layerInfo(o, records);
   Bytes section;
   if (o.depth == 8 || info.empty()) {
-    section.block(info);
+    section.block(info, o.psb);
     section.u32(0);  // global mask info
   } else {
+    section.length(0, o.psb);
     section.u32(0);
-    section.u32(0);
-    taggedBlock(section, o.depth == 16 ? "Lr16" : "Lr32", info);
+    taggedBlock(section, o.depth == 16 ? "Lr16" : "Lr32", info, o.psb);
   }
   for (const auto& [key, data] : o.globalBlocks) taggedBlock(section, key.c_str(), data);
-  b.block(section.str());
+  b.block(section.str(), o.psb);
   b.raw(mergedImage(o, records));
   return b.str();
 }

@@ -18,9 +18,8 @@ struct Outcome {
 
 Outcome validate(const std::vector<std::string>& names) {
   loadMessageCatalogue();
-  testing::internal::CaptureStderr();
-  bool valid = validateCellNames(names);
-  return {valid, testing::internal::GetCapturedStderr()};
+  const Status status = validateCellNames(names);
+  return {static_cast<bool>(status), status.message()};
 }
 
 const std::string kCharacterError = "エラー：セル名に全角文字が使用されています。: ";

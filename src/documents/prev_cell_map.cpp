@@ -23,9 +23,8 @@
 // stored relative to the cell's centre, so without a readable size they
 // cannot be carried over, and such a map is refused as a whole.
 
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -34,8 +33,9 @@
 
 #include "config/user_folder.h"
 #include "image/cell_image.h"
+#include "platform/platform.h"
 #include "text/encoding.h"
-#include "text/messages.h"
+#include "text/numbers.h"
 
 namespace korvex {
 namespace {
@@ -57,20 +57,9 @@ std::pair<std::string, std::string> splitAtFirstSpace(const std::string& text) {
 // A decimal integer: leading white space, an optional sign, then digits up to
 // the first other character. False without digits or outside the int32 range.
 bool readInt(const std::string& text, int32_t& value) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const size_t firstDigit = i;
-  int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > int64_t{INT32_MAX} + 1) return false;
-  }
-  if (i == firstDigit) return false;
-  const int64_t signedValue = negative ? -magnitude : magnitude;
-  if (signedValue > INT32_MAX) return false;
-  value = static_cast<int32_t>(signedValue);
+  const DecimalNumber number = parseDecimal(text);
+  if (!number.hasDigits || !number.inRange) return false;
+  value = number.value;
   return true;
 }
 
@@ -80,23 +69,19 @@ int32_t scanInt(const std::string& text) {
   return readInt(text, value) ? value : 0;
 }
 
-// A real read as "%lf" would read it (C numeric locale); 0 when it cannot be
-// read or is not finite.
-double scanDouble(const std::string& text) {
+// A real read as "%lf" (double) or "%f" (float) would read it, C numeric
+// locale; 0 when it cannot be read or is not finite.
+template <typename Real>
+Real scanReal(const std::string& text, Real (*convert)(const char*, char**)) {
   const char* begin = text.c_str();
   char* end = nullptr;
-  const double value = std::strtod(begin, &end);
-  if (end == begin || !std::isfinite(value)) return 0.0;
+  const Real value = convert(begin, &end);
+  if (end == begin || !std::isfinite(value)) return 0;
   return value;
 }
 
-float scanFloat(const std::string& text) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  const float value = std::strtof(begin, &end);
-  if (end == begin || !std::isfinite(value)) return 0.0f;
-  return value;
-}
+double scanDouble(const std::string& text) { return scanReal<double>(text, std::strtod); }
+float scanFloat(const std::string& text) { return scanReal<float>(text, std::strtof); }
 
 // The points of `list` ("value" children, "x y" each), centred for a cell of
 // w x h: x <- 2x - w, y <- 2y - h. A coordinate whose centred value would not
@@ -157,7 +142,7 @@ bool readCell(const tinyxml2::XMLElement& cell, PrevCellMap& map) {
   readTriangles(cell.FirstChildElement("meshTriList"), record.meshTriangles);
 
   PackedCell packed;
-  packed.kind = 1;
+  packed.kind = kPlaceholderCell;
   packed.name = name;
   const auto pos = splitAtFirstSpace(childText(cell, "pos"));
   packed.packX = scanInt(pos.first);
@@ -176,11 +161,19 @@ bool samePos(const PackedCell& a, const PackedCell& b) {
 
 }  // namespace
 
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
-                       PrevCellMap& prev) {
+Status ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
+                         PrevCellMap& prev, const LineSink& lines) {
   prev = PrevCellMap();
   tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
-  if (!loadXmlFile(document, cellMapPath)) return true;
+  if (!loadXmlFile(document, cellMapPath)) {
+    // No earlier map is the usual first run; one that cannot be read is
+    // worth a word, as its pivots and meshes are lost.
+    if (platform::isRegularFile(cellMapPath))
+      lines("warning: the previous cell map " + cellMapPath + " could not be read (" + document.ErrorName() +
+            (document.ErrorLineNum() > 0 ? " at line " + std::to_string(document.ErrorLineNum()) : "") +
+            "); no pivot or mesh is carried over");
+    return Status::ok();
+  }
 
   PrevCellMap map;
   map.hasPrevCellMap = true;
@@ -189,9 +182,15 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
   for (const tinyxml2::XMLElement* cell = cells ? cells->FirstChildElement("cell") : nullptr;
        cell && map.prevCellCount < kMaxCells; cell = cell->NextSiblingElement("cell")) {
     if (!readCell(*cell, map)) {
-      printLine("error: the previous cell map " + cellMapPath + " has a cell without a valid size (" +
-                utf8ToConsole(childText(*cell, "name")) + "); its meshes cannot be carried over");
-      return false;
+      const tinyxml2::XMLElement* size = cell->FirstChildElement("size");
+      const std::string found = size ? "the size \"" + utf8ToConsole(childText(*cell, "size")) +
+                                           "\" is not two whole numbers"
+                                     : "there is no size";
+      return Status::failure(Status::Code::kInvalid,
+                             "error: the previous cell map " + cellMapPath + " has a cell without a valid size (" +
+                                 utf8ToConsole(childText(*cell, "name")) + "); its meshes cannot be carried over\n",
+                             cellMapPath + ": in the cell at line " + std::to_string(cell->GetLineNum()) + ", " +
+                                 found);
     }
   }
 
@@ -200,16 +199,16 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
   for (size_t later = 0; later < old.size(); ++later) {
     for (size_t earlier = 0; earlier < later; ++earlier) {
       if (samePos(old[earlier], old[later])) {
-        old[later].kind = 4;
+        old[later].kind = kAliasCell;
         break;
       }
     }
   }
   // A cell the new document still has is no placeholder and no alias.
-  for (const PackedCell& cell : newCells) {
+  for (const std::string& name : newNames) {
     for (PackedCell& candidate : old) {
-      if (candidate.name == cell.name) {
-        candidate.kind = 0;
+      if (candidate.name == name) {
+        candidate.kind = kOrdinaryCell;
         break;
       }
     }
@@ -218,7 +217,7 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
   // position, which is always written; listing it under a second owner
   // would write its name twice.
   for (size_t r = 0; r < old.size(); ++r) {
-    if (old[r].kind <= 1) continue;
+    if (old[r].kind != kAliasCell) continue;
     for (PackedCell& owner : old) {
       if (samePos(owner, old[r])) {
         owner.aliasNames.push_back(old[r].name);
@@ -228,7 +227,14 @@ bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedC
   }
 
   prev = std::move(map);
-  return true;
+  return Status::ok();
+}
+
+std::vector<std::string> placeholderNames(const PrevCellMap& prev) {
+  std::vector<std::string> names;
+  for (const PackedCell& old : prev.prevPackedCells)
+    if (old.kind == kPlaceholderCell) names.push_back(old.name);
+  return names;
 }
 
 }  // namespace korvex

@@ -1,4 +1,4 @@
-#include "pack/prev_cell_map.h"
+#include "documents/prev_cell_map.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,10 @@
 
 namespace korvex {
 namespace {
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 using test::TempDir;
 
@@ -26,31 +30,27 @@ std::string mapXml(const std::string& cells) {
          cells + "</cells>\r\n</VantrelCellMap>\r\n";
 }
 
-std::vector<PackedCell> newCells(const std::vector<std::string>& names) {
-  std::vector<PackedCell> cells;
-  for (const std::string& name : names) {
-    PackedCell cell;
-    cell.name = name;
-    cells.push_back(cell);
-  }
-  return cells;
-}
-
 class PrevCellMapTest : public ::testing::Test {
  protected:
-  // Imports `xml` written to a file; returns the import's result.
-  bool import(const std::string& xml, const std::vector<std::string>& names = {}) {
+  // Imports `xml` written to a file; returns the import's result, its
+  // lines in `lines`.
+  Status import(const std::string& xml, const std::vector<std::string>& names = {}) {
     test::writeFile(path(), xml);
-    return ImportPrevCellMap(path(), newCells(names), prev);
+    lines.clear();
+    return ImportPrevCellMap(path(), names, prev, [this](const std::string& line) { lines.push_back(line); });
   }
   std::string path() const { return dir.file("art.vtce"); }
 
   TempDir dir;
   PrevCellMap prev;
+  std::vector<std::string> lines;
 };
 
 TEST_F(PrevCellMapTest, MissingOrMalformedDocumentImportsNothing) {
-  EXPECT_TRUE(ImportPrevCellMap(dir.file("none.vtce"), {}, prev));
+  // No file is the usual first run: nothing to say.
+  EXPECT_TRUE(ImportPrevCellMap(dir.file("none.vtce"), {}, prev,
+                                [this](const std::string& line) { lines.push_back(line); }));
+  EXPECT_TRUE(lines.empty());
   EXPECT_FALSE(prev.hasPrevCellMap);
   EXPECT_EQ(prev.prevCellCount, 0);
 
@@ -59,6 +59,11 @@ TEST_F(PrevCellMapTest, MissingOrMalformedDocumentImportsNothing) {
                                 std::string("<VantrelCellMap><cells></VantrelCellMap>")}) {
     SCOPED_TRACE(bad);
     EXPECT_TRUE(import(bad, {"a"}));
+    // The map that is there but unreadable is named, with tinyxml2's error.
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("warning: the previous cell map " + path() + " could not be read (XML_ERROR_", 0), 0u)
+        << lines[0];
+    EXPECT_TRUE(endsWith(lines[0], "); no pivot or mesh is carried over")) << lines[0];
     EXPECT_FALSE(prev.hasPrevCellMap);
     EXPECT_EQ(prev.prevCellCount, 0);
     EXPECT_TRUE(prev.prevCells.empty());
@@ -203,11 +208,13 @@ TEST_F(PrevCellMapTest, UnreadableSizeRefusesTheWholeMap) {
     prev.hasPrevCellMap = true;
     prev.prevCellCount = 3;
     prev.prevCells.resize(3);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(import(mapXml(good + bad), {"good"}));
-    const std::string message = testing::internal::GetCapturedStderr();
-    EXPECT_NE(message.find("error: the previous cell map " + path()), std::string::npos) << message;
-    EXPECT_NE(message.find("(bad)"), std::string::npos) << message;
+    const Status status = import(mapXml(good + bad), {"good"});
+    EXPECT_FALSE(status);
+    EXPECT_EQ(status.message(), "error: the previous cell map " + path() +
+                                    " has a cell without a valid size (bad); its meshes cannot be carried over\n");
+    // The reason says where: the cell's line (the map's cells are on line 4).
+    EXPECT_EQ(status.reason().rfind(path() + ": in the cell at line 4, ", 0), 0u) << status.reason();
+    EXPECT_TRUE(lines.empty());
     EXPECT_FALSE(prev.hasPrevCellMap);
     EXPECT_EQ(prev.prevCellCount, 0);
     EXPECT_TRUE(prev.prevCells.empty());

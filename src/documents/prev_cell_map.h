@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pack/texture_pack.h"
+#include "platform/status.h"
 
 namespace korvex {
 
@@ -40,17 +41,20 @@ struct PrevCellMap {
 };
 
 // Replaces `prev` with the cell map at `cellMapPath`, its cells matched
-// against `newCells`. A file that is missing or not well-formed XML imports
-// nothing (hasPrevCellMap false) and is no error. False, with a message
-// printed and `prev` left empty, when a cell's size cannot be read: its mesh
-// points could not be carried over.
+// against the names of the new cells, `newNames`. A file that is missing or not well-formed XML imports
+// nothing (hasPrevCellMap false) and is no error; a file that is there but
+// cannot be loaded is named in a warning line on `lines`, with tinyxml2's
+// error and line. A failure, `prev` left empty, when a cell's size cannot be
+// read: its mesh points could not be carried over.
 //
-// After the import, prevPackedCells[i].kind is 0 when a new cell has the
-// name of old cell i, 4 when an earlier old cell had the same position
-// (an alias, listed in that cell's aliasNames), else 1 (a placeholder is
-// needed). Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
+// After the import, prevPackedCells[i].kind is kOrdinaryCell when a new cell
+// has the name of old cell i, kAliasCell when an earlier old cell had the same
+// position (listed in that cell's aliasNames), else kPlaceholderCell. Mesh points are held centred and doubled: x' = 2x - w, y' = 2y - h
 // for the old cell size w x h. At most kMaxCells cells are imported.
-bool ImportPrevCellMap(const std::string& cellMapPath, const std::vector<PackedCell>& newCells,
-                       PrevCellMap& prev);
+Status ImportPrevCellMap(const std::string& cellMapPath, const std::vector<std::string>& newNames,
+                         PrevCellMap& prev, const LineSink& lines);
+
+// The names of the old cells of kind kPlaceholderCell: each is packed as an empty placeholder under its name.
+std::vector<std::string> placeholderNames(const PrevCellMap& prev);
 
 }  // namespace korvex
