@@ -74,8 +74,8 @@ const Known kKnown[] = {
      "32-bit gradient fill: ramp in linear light against the merged image"},
     {"psd-tools/tests/psd_files/descriptors/stroke-color-descriptors-lab.psd", 96.87, 14,
      "Lab document blended in RGB"},
-    {"psd-tools/tests/psd_files/layer_comps.psb", 0.00, 255,
-     "PSB documents are not read"},
+    {"psd-tools/tests/psd_files/layer_comps.psb", 41.85, 181,
+     "drop shadow, bevel, stroke and gradient overlay effects"},
 };
 
 const char* const kFiles[] = {
