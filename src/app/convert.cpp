@@ -11,7 +11,9 @@
 #include "image/info_file.h"
 #include "image/png.h"
 #include "platform/platform.h"
+#include "psd/compositor.h"
 #include "psd/layer_walk.h"
+#include "psd/reader.h"
 #include "text/cell_names.h"
 #include "text/encoding.h"
 #include "text/messages.h"
@@ -184,6 +186,26 @@ bool ConvertToVT::writeDocuments(platform::OutputSet& outputs) {
   return true;
 }
 
+bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath) {
+  psd::Document document;
+  std::string reason;
+  if (!psd::loadDocument(psdPath, document, reason)) {
+    printMessage("ERROR_0003", psdPath.c_str());
+    printLine("reason: " + reason);
+    return false;
+  }
+  std::vector<const psd::LayerRecord*> all;
+  for (const psd::LayerRecord& r : document.layerRecords) all.push_back(&r);
+  reportUndrawn(all, printLine);
+  psd::Compositor compositor(document);
+  psd::Box touched;
+  if (!compositor.compositeDocument(touched)) {
+    printLine("error: not enough memory to render " + psdPath + ".");
+    return false;
+  }
+  return report(write_png(reinterpret_cast<const uint8_t*>(compositor.canvas()), document.width, document.height, pngPath));
+}
+
 bool report(const Status& status) {
   if (status) return true;
   platform::writeConsole(status.message());
@@ -260,6 +282,7 @@ int runChecked(int argc, const char* const argv[]) {
   }
   platform::setupProcessLocale();
   loadMessageCatalogue();
+  if (argc == 4 && std::string(argv[1]) == "--render") return renderPsdToPng(argv[2], argv[3]) ? 0 : 1;
   auto converter = std::make_unique<ConvertToVT>();
   printLine(std::string("Korvex CUI Ver") + kVersion);
   for (int i = 0; i < argc; ++i) printLine(argv[i]);

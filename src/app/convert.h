@@ -71,6 +71,11 @@ PackSettings packSettingsOf(const ConversionSettings& settings);
 // Prints a failure: its message, then "reason: <reason>" when it has one.
 // True when `status` is ok (nothing is printed).
 bool report(const Status& status);
+// `korvex --render IN.psd OUT.png`: writes the whole document as Korvex
+// composites it (every visible top-level item) as an RGBA PNG of the
+// canvas size, transparent where nothing is drawn. False (its message
+// printed) when the document cannot be read, rendered or written.
+bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath);
 
 // The program entry: returns the process exit code (0 success, 1 failure,
 // 255 when started without arguments). "--help"/"-h" and "--version"/"-V"

@@ -95,6 +95,7 @@ struct LayerMask {
   uint8_t defaultColor = 255;  // value outside the rectangle
   bool disabled = false;       // flags bit 1: the mask is ignored
   bool inverted = false;       // flags bit 2: inverted when blending
+  bool fromVectorMask = false; // flags bit 3: rendered from the vector mask, which it then stands for
   std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
@@ -124,6 +125,16 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // Advanced blending. "clbl": a clipping base blends its clipped layers
+  // with itself first and the result with its own mode ("blend clipped
+  // layers as group").
+  bool blendClippedAsGroup = true;
+  // "vscg": a shape layer (its fill in that block); its stored pixels are
+  // Photoshop's own rendering of the fill cut by the path, stroke included.
+  bool shapeLayer = false;
+  // "knko": the layer knocks out the layers below it in its group down to
+  // the group's backdrop (shallow; deep is drawn as shallow).
+  bool knockout = false;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
   // Why the record's gradient or pattern fill cannot be drawn (a noise

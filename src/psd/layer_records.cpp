@@ -182,6 +182,18 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
     } else if (key == "iOpa") {
       data.u8(r.fillOpacity);
+    } else if (key == "clbl") {
+      // A flag byte and three bytes of padding.
+      uint8_t flag = 1;
+      data.u8(flag);
+      r.blendClippedAsGroup = flag != 0;
+    } else if (key == "knko") {
+      // A flag byte (0 none, 1 shallow, 2 deep) and three bytes of padding.
+      uint8_t flag = 0;
+      data.u8(flag);
+      r.knockout = flag != 0;
+    } else if (key == "vscg") {
+      r.shapeLayer = true;
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
       r.fillColor = solidColor(data);
@@ -270,6 +282,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.left = rect.left;
     r.mask.disabled = (maskFlags & 2) != 0;
     r.mask.inverted = (maskFlags & 4) != 0;
+    r.mask.fromVectorMask = (maskFlags & 8) != 0;
   }
   if (!extra.u32(length) || !extra.skip(length)) {
     error = "blending ranges run past the record" + extra.where();

@@ -126,6 +126,18 @@ Status tooManyCells() {
 
 }  // namespace
 
+void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const LineSink& lines) {
+  for (const psd::LayerRecord* r : records) {
+    if (!r->visible) continue;
+    const std::string name = sjisToConsole(rawName(*r));
+    if (r->layerType == psd::kLayerAdjustment && r->warning.empty() && r->adjustment &&
+        r->adjustment->kind == psd::AdjustmentKind::kUnknown)
+      lines(psd::unknownAdjustmentWarning(name, *r->adjustment));
+    else if (!r->warning.empty())
+      lines("warning: layer \"" + name + "\" is not drawn: " + r->warning);
+  }
+}
+
 Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines) {
   const psd::Document& doc = *document;
   psd::Compositor compositor(doc);
@@ -168,6 +180,7 @@ Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& ta
           break;
         }
         if (staged.size() >= static_cast<size_t>(kMaxCells)) return tooManyCells();
+        reportUndrawn(pending, lines);
         psd::Box touched;
         std::unique_ptr<CellImage> cell;
         const bool composited = compositor.composite(pending, touched);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/cell_image.h"
 #include "platform/status.h"
@@ -21,5 +22,10 @@ Status extractPsdCells(const std::string& path, CellTable& table, const LineSink
 // on more than kMaxCells cells or a group that cannot be composited; the
 // table is then unchanged.
 Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines);
+
+// Hands `lines` a "warning: ..." line naming each visible record of
+// `records` that is left undrawn: an adjustment kind Korvex cannot apply, a
+// fill whose settings it cannot draw.
+void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const LineSink& lines);
 
 }  // namespace korvex
