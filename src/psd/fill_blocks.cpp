@@ -16,12 +16,6 @@ using detail::Header;
 
 namespace {
 
-// One decoded channel of a pattern.
-struct Plane {
-  std::vector<uint8_t> values;
-  bool present = false;
-};
-
 // The largest pattern side: the largest PSD canvas side.
 constexpr int64_t kMaxPatternSide = 30000;
 
