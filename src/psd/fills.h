@@ -1,0 +1,62 @@
+// Gradient and pattern fill layers: their parameters and the pixels they
+// draw over a region of the canvas. The fill is drawn before any mask: the
+// caller cuts it with the layer's masks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "psd/gradient.h"
+#include "psd/psd.h"
+
+namespace korvex::psd {
+
+enum class GradientStyle : uint8_t { kLinear, kRadial, kAngle, kReflected, kDiamond };
+
+// A gradient fill ("GdFl"). The gradient runs through the centre of its
+// reference box (moved by the offset) along the angle; its length at scale
+// 1 is the box's extent along that direction. Linear runs that whole length;
+// radial, reflected and diamond run from the centre over half of it (the
+// diamond's corners on the angle's axes); angle sweeps counter-clockwise
+// from the angle's direction.
+struct GradientFill {
+  Gradient gradient;
+  GradientStyle style = GradientStyle::kLinear;
+  double angle = 90;               // degrees counter-clockwise from pointing right
+  double scale = 1;                // 1 = 100 %
+  bool reverse = false;
+  bool alignWithLayer = true;      // reference box: the layer's when set, else the canvas
+  double offsetX = 0, offsetY = 0; // percent of the reference box's width and height
+};
+
+// Draws `fill` over `area` (canvas coordinates) into `out`, one 0xAARRGGBB
+// pixel (straight alpha) per pixel of `area`, rows top first. `reference`
+// is the box the gradient spans: the layer's bounds when the fill is aligned
+// with the layer (for a fill layer Photoshop takes the bounds of its mask),
+// the canvas otherwise. Photoshop samples each pixel at its top-left
+// corner.
+void renderGradientFill(const GradientFill& fill, const Box& reference, const Box& area, uint32_t* out);
+
+// A pattern from the document's pattern blocks, decoded to 0xAARRGGBB.
+struct Pattern {
+  std::string id;  // what a pattern fill names it by ("Idnt"), no trailing NUL
+  std::u16string name;
+  int32_t width = 0, height = 0;
+  std::vector<uint32_t> pixels;  // width*height, rows top first
+};
+
+// A pattern fill ("PtFl"): the pattern tiles the canvas from the phase
+// point, scaled.
+struct PatternFill {
+  std::string patternId;
+  double scale = 1;              // 1 = 100 %
+  double phaseX = 0, phaseY = 0; // canvas position of a tile's top-left corner
+};
+
+// Draws `fill` with `pattern` over `area` into `out` as above. At scale 1
+// with a whole-pixel phase the tiles are the pattern's pixels exactly;
+// otherwise each pixel is sampled bilinearly (wrapping around the tile).
+void renderPatternFill(const PatternFill& fill, const Pattern& pattern, const Box& area, uint32_t* out);
+
+}  // namespace korvex::psd
