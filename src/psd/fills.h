@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "psd/gradient.h"
-#include "psd/psd.h"
+#include "psd/compositor.h"
 
 namespace korvex::psd {
 
