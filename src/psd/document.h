@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "psd/fills.h"
+#include "psd/gradient.h"
+
 namespace korvex::psd {
 
 // layer_type values. 3 and above are fill and adjustment layers.
@@ -89,6 +92,13 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
+  PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
+  bool hasGradientMap = false;  // a gradient map adjustment ("grdm")
+  GradientMap gradientMap;
+  // Why the record's fill or adjustment cannot be drawn (a noise gradient,
+  // an unread colour space), for a warning; empty when it can.
+  std::string warning;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };
@@ -99,6 +109,7 @@ struct Document {
   int16_t depth = 8;      // bits per channel: 1, 8, 16 or 32
   int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
+  std::vector<Pattern> patterns;          // from the "Patt", "Pat2" and "Pat3" blocks, in file order
 };
 
 }  // namespace korvex::psd

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "psd/compositor.h"
+
 namespace korvex::psd {
 namespace {
 
@@ -69,10 +71,21 @@ void renderGradientFill(const GradientFill& fill, const Box& reference, const Bo
   g.angleRadians = fill.angle * kPi / 180;
   g.dx = std::cos(g.angleRadians);
   g.dy = -std::sin(g.angleRadians);
-  g.cx = (reference.left + reference.right) / 2.0 + fill.offsetX / 100 * width;
-  g.cy = (reference.top + reference.bottom) / 2.0 + fill.offsetY / 100 * height;
-  // A degenerate box or scale gives a gradient of one pixel's length.
-  g.length = std::max((std::fabs(width * g.dx) + std::fabs(height * g.dy)) * std::fabs(fill.scale), 1e-3);
+  const double cx = (reference.left + reference.right) / 2.0 + fill.offsetX / 100 * width;
+  const double cy = (reference.top + reference.bottom) / 2.0 + fill.offsetY / 100 * height;
+  const double half = (std::fabs(width * g.dx) + std::fabs(height * g.dy)) * std::fabs(fill.scale) / 2;
+  // Photoshop puts the gradient's end points on whole pixels.
+  const double ax = std::round(cx - half * g.dx), ay = std::round(cy - half * g.dy);
+  const double bx = std::round(cx + half * g.dx), by = std::round(cy + half * g.dy);
+  g.cx = (ax + bx) / 2;
+  g.cy = (ay + by) / 2;
+  g.length = std::hypot(bx - ax, by - ay);
+  if (g.length > 0) {
+    g.dx = (bx - ax) / g.length;
+    g.dy = (by - ay) / g.length;
+  } else {
+    g.length = 1e-3;  // a degenerate box or scale: a gradient of no length
+  }
 
   for (int32_t y = area.top; y < area.bottom; ++y) {
     for (int32_t x = area.left; x < area.right; ++x) {

@@ -8,15 +8,18 @@
 #include <vector>
 
 #include "psd/gradient.h"
-#include "psd/compositor.h"
 
 namespace korvex::psd {
+
+struct Box;              // compositor.h
+struct DescriptorValue;  // descriptor.h
 
 enum class GradientStyle : uint8_t { kLinear, kRadial, kAngle, kReflected, kDiamond };
 
 // A gradient fill ("GdFl"). The gradient runs through the centre of its
 // reference box (moved by the offset) along the angle; its length at scale
-// 1 is the box's extent along that direction. Linear runs that whole length;
+// 1 is the box's extent along that direction, and its two end points sit
+// on whole pixels (rounded). Linear runs from one end point to the other;
 // radial, reflected and diamond run from the centre over half of it (the
 // diamond's corners on the angle's axes); angle sweeps counter-clockwise
 // from the angle's direction.
@@ -38,6 +41,11 @@ struct GradientFill {
 // corner.
 void renderGradientFill(const GradientFill& fill, const Box& reference, const Box& area, uint32_t* out);
 
+// Reads the descriptor of a "GdFl" block (version already read). False with
+// `error` when the gradient is missing, has no colour stops or is a noise
+// gradient.
+bool parseGradientFill(const DescriptorValue& block, GradientFill& fill, std::string& error);
+
 // A pattern from the document's pattern blocks, decoded to 0xAARRGGBB.
 struct Pattern {
   std::string id;  // what a pattern fill names it by ("Idnt"), no trailing NUL
@@ -58,5 +66,15 @@ struct PatternFill {
 // with a whole-pixel phase the tiles are the pattern's pixels exactly;
 // otherwise each pixel is sampled bilinearly (wrapping around the tile).
 void renderPatternFill(const PatternFill& fill, const Pattern& pattern, const Box& area, uint32_t* out);
+
+// Reads the descriptor of a "PtFl" block. False with `error` when it names
+// no pattern.
+bool parsePatternFill(const DescriptorValue& block, PatternFill& fill, std::string& error);
+
+// Appends the patterns of a "Patt", "Pat2" or "Pat3" block to `patterns`.
+// Every mode the reader reads is decoded (grey, indexed, RGB, CMYK, Lab;
+// 1 to 32 bits; raw, RLE or ZIP channels). False with `error` naming the
+// pattern on damaged data.
+bool parsePatterns(const uint8_t* data, size_t size, std::vector<Pattern>& patterns, std::string& error);
 
 }  // namespace korvex::psd

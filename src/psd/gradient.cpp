@@ -131,4 +131,16 @@ void buildRamp(const Gradient& gradient, uint32_t* ramp, int n) {
   }
 }
 
+void applyGradientMap(const GradientMap& map, uint32_t* pixels, size_t n) {
+  uint32_t ramp[256];
+  buildRamp(map.gradient, ramp, 256);
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = pixels[i];
+    // Weights in thousandths: 300 + 590 + 110.
+    uint32_t lum = ((c >> 16 & 255) * 300 + (c >> 8 & 255) * 590 + (c & 255) * 110 + 500) / 1000;
+    if (map.reverse) lum = 255 - lum;
+    pixels[i] = (c & 0xFF000000u) | (ramp[lum] & 0x00FFFFFFu);
+  }
+}
+
 }  // namespace korvex::psd

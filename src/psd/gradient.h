@@ -18,7 +18,9 @@
 //   every 32-bit pixel.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace korvex::psd {
@@ -53,5 +55,29 @@ struct Gradient {
 // colour at i / (n - 1) of the way, 0xAARRGGBB with straight alpha.
 // Stops at one location keep their list order: the later one wins beyond.
 void buildRamp(const Gradient& gradient, uint32_t* ramp, int n);
+
+struct DescriptorValue;  // descriptor.h
+
+// Reads a gradient object ("Grdn", the "Grad" item of fills and effects).
+// False with `error` when it is not one, has no colour stops, or is a
+// noise gradient (not drawn).
+bool parseGradient(const DescriptorValue& grad, Gradient& gradient, std::string& error);
+
+// A gradient map adjustment ("grdm"): each pixel's luminosity picks the
+// colour at that position of the gradient.
+struct GradientMap {
+  Gradient gradient;
+  bool reverse = false;
+};
+
+// Reads a "grdm" block. False with `error` on damaged data, a colour space
+// other than RGB, HSB, CMYK and grey, or a noise gradient.
+bool parseGradientMap(const uint8_t* data, size_t size, GradientMap& map, std::string& error);
+
+// Maps `n` pixels (0xAARRGGBB) in place: the luminosity
+// 0.3 R + 0.59 G + 0.11 B (rounded, 0..255) picks the ramp entry, counted
+// from the end when reversed. Colour only: alpha stays, and so do the
+// gradient's opacity stops.
+void applyGradientMap(const GradientMap& map, uint32_t* pixels, size_t n);
 
 }  // namespace korvex::psd

@@ -80,6 +80,24 @@ uint32_t solidColor(ByteReader data) {
   return rgb;
 }
 
+// A gradient or pattern fill block: a versioned descriptor (fills.h has
+// its items). Bytes that do not parse are a damaged file; a fill that
+// cannot be drawn (a noise gradient) keeps the reason as the record's
+// warning.
+bool readFillBlock(const std::string& key, ByteReader data, LayerRecord& r, std::string& error) {
+  const bool gradient = key == "GdFl";
+  r.layerType = gradient ? kLayerGradientFill : kLayerPatternFill;
+  DescriptorValue block;
+  if (!readVersionedDescriptor(data, block, error)) {
+    error = (gradient ? "gradient fill: " : "pattern fill: ") + error;
+    return false;
+  }
+  const bool drawn = gradient ? parseGradientFill(block, r.gradientFill, r.warning)
+                              : parsePatternFill(block, r.patternFill, r.warning);
+  if (drawn) r.warning.clear();
+  return true;
+}
+
 // A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
 struct TaggedBlock {
   std::string key;
@@ -164,10 +182,13 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
       r.fillColor = solidColor(data);
-    } else if (key == "GdFl") {
-      r.layerType = kLayerGradientFill;
-    } else if (key == "PtFl") {
-      r.layerType = kLayerPatternFill;
+    } else if (key == "GdFl" || key == "PtFl") {
+      if (!readFillBlock(key, data, r, error)) return false;
+    } else if (key == "grdm") {
+      r.layerType = kLayerAdjustment;
+      std::string why;
+      r.hasGradientMap = parseGradientMap(data.here(), data.remaining(), r.gradientMap, why);
+      if (!r.hasGradientMap) r.warning = why;
     } else if (isAdjustmentKey(key)) {
       r.layerType = kLayerAdjustment;
     }
@@ -314,6 +335,8 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
       return false;
     }
   }
+  // The gradients of a 32-bit document mix in its linear light.
+  for (LayerRecord& r : records) r.gradientFill.gradient.linearDocument = h.depth == 32;
   linkGroups(records);
   doc.layerRecords = std::move(records);
   return true;
@@ -334,17 +357,27 @@ bool readLayers(ByteReader& c, const Header& h, Document& doc, std::string& erro
     error = "layer info: length runs past its section" + section.where();
     return false;
   }
-  if (length > 0) return readLayerInfo(info, h, doc, error);
-  // 16- and 32-bit documents: the layer info is a tagged block after the
-  // global layer mask info. Anything that is not a block ends the search.
+  const bool layersRead = length > 0;
+  if (layersRead && !readLayerInfo(info, h, doc, error)) return false;
+  // The global layer mask info, then tagged blocks: the layer info of 16-
+  // and 32-bit documents, and the document's patterns. Anything that is not
+  // a block ends the walk.
   if (!section.u32(length) || !section.skip(length)) return true;
   TaggedBlock block;
   for (BlockStep step; (step = nextTaggedBlock(section, true, block)) != BlockStep::kEnd;) {
+    const std::string& key = block.key;
     if (step == BlockStep::kOverrun) {
-      error = "layer and mask section: block " + block.key + " runs past its section" + section.where();
+      error = "layer and mask section: block " + key + " runs past its section" + section.where();
       return false;
     }
-    if (block.key == "Lr16" || block.key == "Lr32" || block.key == "Layr") return readLayerInfo(block.data, h, doc, error);
+    if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
+      if (!readLayerInfo(block.data, h, doc, error)) return false;
+    } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
+      if (!parsePatterns(block.data.here(), block.data.remaining(), doc.patterns, error)) {
+        error = "pattern block " + key + ": " + error;
+        return false;
+      }
+    }
   }
   return true;
 }

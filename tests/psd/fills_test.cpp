@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "psd/compositor.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
 
@@ -162,6 +163,15 @@ TEST(GradientFillGeometry, ScaleOffsetAndAreaPlacement) {
   f.scale = 1;
   f.offsetX = 10;  // 20 pixels to the right
   EXPECT_EQ(greyAt(f, box, 70, 0), 64u);
+
+  // The end points land on whole pixels: centre 100 - 0.625 and half
+  // length 48 put them at 147.375 and 51.375, drawn at 147 and 51.
+  f = fill(GradientStyle::kLinear, 90);
+  f.scale = 0.48;
+  f.offsetY = -0.3125;
+  const Box tall{0, 0, 10, 200};
+  EXPECT_EQ(greyAt(f, tall, 0, 99), 128u);
+  EXPECT_EQ(greyAt(f, tall, 0, 75), 191u);
 
   // A box away from the origin, drawn into an area that starts elsewhere.
   f = fill(GradientStyle::kLinear, 0);

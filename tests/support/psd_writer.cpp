@@ -10,6 +10,7 @@
 //       (8-bit documents; 16- and 32-bit ones write an empty layer info and
 //       put the same bytes into an "Lr16"/"Lr32" tagged block)
 //     global mask info: length 0
+//     tagged blocks of the document (globalBlocks)
 //   merged image: compression (2) and the planar colour channels
 //
 // All integers are big-endian.
@@ -354,6 +355,7 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
   }
   if (r.kind == PsdRecordKind::kSolidFill) taggedBlock(extra, "SoCo", solidColorBlock(r.fillColor));
   if (r.kind == PsdRecordKind::kAdjustment) taggedBlock(extra, "levl", levelsBlock());
+  for (const auto& [key, data] : r.blocks) taggedBlock(extra, key.c_str(), data);
   b.block(extra.str());
   return b.str();
 }
@@ -511,6 +513,7 @@ std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) 
     section.u32(0);
     taggedBlock(section, o.depth == 16 ? "Lr16" : "Lr32", info);
   }
+  for (const auto& [key, data] : o.globalBlocks) taggedBlock(section, key.c_str(), data);
   b.block(section.str());
   b.raw(mergedImage(o, records));
   return b.str();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvex::test {
@@ -44,6 +45,8 @@ struct PsdRecord {
   bool hasMask = false;
   PsdMask mask;
   std::string dividerName = "</Layer group>";  // kDivider legacy name
+  // More tagged blocks as (key, data), written after the others.
+  std::vector<std::pair<std::string, std::string>> blocks;
 };
 
 struct PsdOptions {
@@ -56,6 +59,9 @@ struct PsdOptions {
   // A merged image composed of the visible pixel layers (normal mode, with
   // opacity) over white; false writes an all-white merged image.
   bool withMergedImage = true;
+  // Tagged blocks of the layer and mask section as (key, data), written
+  // after the layer info ("Patt" and the like).
+  std::vector<std::pair<std::string, std::string>> globalBlocks;
 };
 
 // A pixel layer filled with one colour.
