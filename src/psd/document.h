@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "psd/effects.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
 
@@ -99,6 +100,7 @@ struct LayerRecord {
   // Why the record's fill or adjustment cannot be drawn (a noise gradient,
   // an unread colour space), for a warning; empty when it can.
   std::string warning;
+  LayerEffects effects;         // "lfx2" or "lmfx"; a damaged block leaves them empty with a warning
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

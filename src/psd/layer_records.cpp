@@ -98,6 +98,25 @@ bool readFillBlock(const std::string& key, ByteReader data, LayerRecord& r, std:
   return true;
 }
 
+// The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
+// versioned descriptor (effects_parse.cpp has its items). A damaged block
+// leaves the layer without effects and says why in effects.warning: the
+// layer itself still draws.
+void readEffects(ByteReader data, const GlobalLight& light, LayerEffects& effects) {
+  uint32_t version = 0;
+  DescriptorValue block;
+  std::string error;
+  if (!data.u32(version) || version != 0) {
+    error = "layer effects: version " + std::to_string(version) + " is not 0";
+  } else if (readVersionedDescriptor(data, block, error)) {
+    parseLayerEffects(block, light, effects, error);
+  }
+  if (!error.empty()) {
+    effects = LayerEffects();
+    effects.warning = error;
+  }
+}
+
 // A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
 struct TaggedBlock {
   std::string key;
@@ -146,8 +165,9 @@ struct StoredRectangle {
 };
 
 // The tagged blocks after a record's name.
-bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
+bool readTaggedBlocks(ByteReader& c, const GlobalLight& light, LayerRecord& r, std::string& error) {
   TaggedBlock block;
+  bool multiEffects = false;  // an "lmfx" block holds every effect of "lfx2" and more
   for (BlockStep step; (step = nextTaggedBlock(c, false, block)) != BlockStep::kEnd;) {
     const std::string& key = block.key;
     ByteReader& data = block.data;
@@ -177,6 +197,9 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
       r.sectionType = static_cast<int32_t>(type);
       std::string sig, blend;
       if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
+    } else if (key == "lmfx" || (key == "lfx2" && !multiEffects)) {
+      multiEffects = key == "lmfx";
+      readEffects(data, light, r.effects);
     } else if (key == "iOpa") {
       data.u8(r.fillOpacity);
     } else if (key == "SoCo") {
@@ -196,7 +219,7 @@ bool readTaggedBlocks(ByteReader& c, LayerRecord& r, std::string& error) {
   return true;
 }
 
-bool readLayerRecord(ByteReader& c, LayerRecord& r, RecordInfo& info, std::string& error) {
+bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo& info, std::string& error) {
   StoredRectangle rect;
   uint16_t channelCount;
   if (!rect.read(c) || !c.u16(channelCount)) {
@@ -273,7 +296,7 @@ bool readLayerRecord(ByteReader& c, LayerRecord& r, RecordInfo& info, std::strin
   extra.skip(nameLength);
   // The Pascal string is padded to a multiple of 4 bytes, length byte included.
   extra.skip(std::min<size_t>(extra.remaining(), (4 - (nameLength + 1) % 4) % 4));
-  if (!readTaggedBlocks(extra, r, error)) return false;
+  if (!readTaggedBlocks(extra, h.light, r, error)) return false;
   if (r.sectionType == 1 || r.sectionType == 2) r.layerType = kLayerGroupHeader;
   if (r.sectionType == 3) r.layerType = kLayerSectionDivider;
   return true;
@@ -310,7 +333,7 @@ bool readLayerInfo(ByteReader c, const Header& h, Document& doc, std::string& er
   std::vector<LayerRecord> records(count);
   std::vector<RecordInfo> infos(count);
   for (size_t i = 0; i < count; ++i) {
-    if (!readLayerRecord(c, records[i], infos[i], error)) {
+    if (!readLayerRecord(c, h, records[i], infos[i], error)) {
       error = "layer record " + std::to_string(i) + ": " + error;
       return false;
     }

@@ -26,6 +26,7 @@ struct Header {
   int colorMode = 3;
   int channels = 3;
   std::vector<uint8_t> palette;  // 768 bytes: 256 reds, 256 greens, 256 blues
+  GlobalLight light;             // image resources 1037 and 1049
 };
 
 // The colour channels a mode needs.

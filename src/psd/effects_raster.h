@@ -1,0 +1,44 @@
+// The raster steps layer effects are built from: coverage planes, a
+// Gaussian-like blur made of box blurs, and exact Euclidean distances to a
+// shape's edge. Not an interface: effects.h is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace korvex::psd::detail {
+
+// A single-channel plane of coverage values 0..1, rows top first.
+struct Plane {
+  int32_t width = 0, height = 0;
+  std::vector<float> values;
+
+  size_t index(int32_t x, int32_t y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+  }
+  float& at(int32_t x, int32_t y) { return values[index(x, y)]; }
+  float at(int32_t x, int32_t y) const { return values[index(x, y)]; }
+};
+
+// Blurs `plane` in place with three successive box blurs per direction,
+// which together approximate a Gaussian whose support reaches `radius`
+// pixels. Pixels beyond the plane repeat its border. Constant work per
+// pixel whatever the radius.
+void blur(Plane& plane, double radius);
+
+// For every pixel outside the shape (coverage below 0.5; the others get 0),
+// the distance from its centre to the shape's edge: the exact Euclidean
+// distance to the nearest shape pixel, corrected by that pixel's coverage
+// for where an anti-aliased edge lies. Linear time (Felzenszwalb and
+// Huttenlocher's lower envelope of parabolas, rows then columns).
+void edgeDistance(const Plane& shape, std::vector<float>& distance);
+
+// The shape grown by `amount` pixels, anti-aliased: each pixel's coverage
+// of the shape and the band `amount` wide around it. `amount` 0 copies.
+void dilate(const Plane& shape, double amount, Plane& out);
+
+// 1 - each value: the shape's outside.
+void invert(Plane& plane);
+
+}  // namespace korvex::psd::detail
