@@ -62,26 +62,32 @@ void envelope(const float* f, int32_t n, float* d, int32_t* site, std::vector<in
 
 }  // namespace
 
-void blur(Plane& plane, double radius) {
-  if (radius <= 0 || plane.width == 0 || plane.height == 0) return;
-  // Three boxes of width w have variance (w^2 - 1) / 4 and reach 3(w-1)/2;
-  // a Gaussian reaching `radius` has sigma about radius / 2 (what
-  // Photoshop's shadow and glow sizes show), so w^2 = radius^2 + 1.
-  const int32_t r = std::max<int32_t>(1, static_cast<int32_t>(std::lround((std::sqrt(radius * radius + 1) - 1) / 2)));
-  std::vector<float> tmp(std::max(plane.width, plane.height));
+void blur(Plane& plane, double sigma) {
+  if (sigma <= 0 || plane.width == 0 || plane.height == 0) return;
+  // Three boxes of widths wl or wl + 2 (m of them the narrower) whose
+  // variances, (w^2 - 1) / 12 each, add up to sigma^2.
+  const double ideal = std::sqrt(4 * sigma * sigma + 1);
+  int32_t wl = static_cast<int32_t>(std::floor(ideal));
+  if (wl % 2 == 0) --wl;
+  wl = std::max(wl, 1);
+  const int32_t m = std::clamp(
+      static_cast<int32_t>(std::lround((12 * sigma * sigma - 3.0 * wl * wl - 12.0 * wl - 9) / (-4.0 * wl - 4))), 0, 3);
+  int32_t radii[3];
+  for (int32_t i = 0; i < 3; ++i) radii[i] = (i < m ? wl : wl + 2) / 2;
+  std::vector<float> tmp(static_cast<size_t>(std::max(plane.width, plane.height)));
   std::vector<float> line(tmp.size());
   const size_t w = static_cast<size_t>(plane.width);
   for (int32_t y = 0; y < plane.height; ++y) {
     float* row = &plane.values[static_cast<size_t>(y) * w];
-    boxPass(row, 1, tmp.data(), 1, plane.width, r);
-    boxPass(tmp.data(), 1, line.data(), 1, plane.width, r);
-    boxPass(line.data(), 1, row, 1, plane.width, r);
+    boxPass(row, 1, tmp.data(), 1, plane.width, radii[0]);
+    boxPass(tmp.data(), 1, line.data(), 1, plane.width, radii[1]);
+    boxPass(line.data(), 1, row, 1, plane.width, radii[2]);
   }
   for (int32_t x = 0; x < plane.width; ++x) {
     float* column = &plane.values[static_cast<size_t>(x)];
-    boxPass(column, w, tmp.data(), 1, plane.height, r);
-    boxPass(tmp.data(), 1, line.data(), 1, plane.height, r);
-    boxPass(line.data(), 1, column, w, plane.height, r);
+    boxPass(column, w, tmp.data(), 1, plane.height, radii[0]);
+    boxPass(tmp.data(), 1, line.data(), 1, plane.height, radii[1]);
+    boxPass(line.data(), 1, column, w, plane.height, radii[2]);
   }
 }
 

@@ -22,10 +22,10 @@ struct Plane {
 };
 
 // Blurs `plane` in place with three successive box blurs per direction,
-// which together approximate a Gaussian whose support reaches `radius`
-// pixels. Pixels beyond the plane repeat its border. Constant work per
-// pixel whatever the radius.
-void blur(Plane& plane, double radius);
+// which together approximate a Gaussian of deviation `sigma` (reaching
+// about 3 sigma). Pixels beyond the plane repeat its border. Constant work
+// per pixel whatever the deviation.
+void blur(Plane& plane, double sigma);
 
 // For every pixel outside the shape (coverage below 0.5; the others get 0),
 // the distance from its centre to the shape's edge: the exact Euclidean

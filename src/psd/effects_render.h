@@ -26,6 +26,7 @@ struct EffectImage {
 struct EffectSource {
   const uint32_t* shape = nullptr;  // the layer's pixels after its masks, 0xAARRGGBB
   Box shapeBox;                     // where `shape` lies on the canvas (may reach beyond it)
+  uint8_t fillOpacity = 255;        // the layer's fill opacity
   int32_t canvasWidth = 0, canvasHeight = 0;
   const std::vector<Pattern>* patterns = nullptr;  // the document's, for pattern overlays and strokes
 };
