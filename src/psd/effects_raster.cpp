@@ -8,11 +8,11 @@ namespace korvex::psd::detail {
 namespace {
 
 // One box blur of width 2r+1 over `n` samples, from `in` (samples
-// `inStride` apart) to `out` (`outStride` apart), the ends repeated. A
-// running sum: constant work per sample.
-void boxPass(const float* in, size_t inStride, float* out, size_t outStride, int32_t n, int32_t r) {
+// `inStride` apart) to `out` (`outStride` apart), `beyond` past the ends.
+// A running sum: constant work per sample.
+void boxPass(const float* in, size_t inStride, float* out, size_t outStride, int32_t n, int32_t r, float beyond) {
   const double scale = 1.0 / (2 * r + 1);
-  auto sample = [&](int64_t i) { return in[static_cast<size_t>(std::clamp<int64_t>(i, 0, n - 1)) * inStride]; };
+  auto sample = [&](int64_t i) { return i < 0 || i >= n ? beyond : in[static_cast<size_t>(i) * inStride]; };
   double sum = 0;
   for (int64_t i = -r; i <= r; ++i) sum += sample(i);
   for (int32_t i = 0; i < n; ++i) {
@@ -62,7 +62,7 @@ void envelope(const float* f, int32_t n, float* d, int32_t* site, std::vector<in
 
 }  // namespace
 
-void blur(Plane& plane, double sigma) {
+void blur(Coverage& plane, double sigma) {
   if (sigma <= 0 || plane.width == 0 || plane.height == 0) return;
   // Three boxes of widths wl or wl + 2 (m of them the narrower) whose
   // variances, (w^2 - 1) / 12 each, add up to sigma^2.
@@ -79,19 +79,19 @@ void blur(Plane& plane, double sigma) {
   const size_t w = static_cast<size_t>(plane.width);
   for (int32_t y = 0; y < plane.height; ++y) {
     float* row = &plane.values[static_cast<size_t>(y) * w];
-    boxPass(row, 1, tmp.data(), 1, plane.width, radii[0]);
-    boxPass(tmp.data(), 1, line.data(), 1, plane.width, radii[1]);
-    boxPass(line.data(), 1, row, 1, plane.width, radii[2]);
+    boxPass(row, 1, tmp.data(), 1, plane.width, radii[0], plane.beyond);
+    boxPass(tmp.data(), 1, line.data(), 1, plane.width, radii[1], plane.beyond);
+    boxPass(line.data(), 1, row, 1, plane.width, radii[2], plane.beyond);
   }
   for (int32_t x = 0; x < plane.width; ++x) {
     float* column = &plane.values[static_cast<size_t>(x)];
-    boxPass(column, w, tmp.data(), 1, plane.height, radii[0]);
-    boxPass(tmp.data(), 1, line.data(), 1, plane.height, radii[1]);
-    boxPass(line.data(), 1, column, w, plane.height, radii[2]);
+    boxPass(column, w, tmp.data(), 1, plane.height, radii[0], plane.beyond);
+    boxPass(tmp.data(), 1, line.data(), 1, plane.height, radii[1], plane.beyond);
+    boxPass(line.data(), 1, column, w, plane.height, radii[2], plane.beyond);
   }
 }
 
-void edgeDistance(const Plane& shape, std::vector<float>& distance) {
+void edgeDistance(const Coverage& shape, std::vector<float>& distance) {
   const float inf = std::numeric_limits<float>::infinity();
   const int32_t w = shape.width, h = shape.height;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
@@ -133,7 +133,7 @@ void edgeDistance(const Plane& shape, std::vector<float>& distance) {
   }
 }
 
-void dilate(const Plane& shape, double amount, Plane& out) {
+void dilate(const Coverage& shape, double amount, Coverage& out) {
   out = shape;
   if (amount <= 0) return;
   std::vector<float> distance;
@@ -148,8 +148,9 @@ void dilate(const Plane& shape, double amount, Plane& out) {
   }
 }
 
-void invert(Plane& plane) {
+void invert(Coverage& plane) {
   for (float& v : plane.values) v = 1 - v;
+  plane.beyond = 1 - plane.beyond;
 }
 
 }  // namespace korvex::psd::detail

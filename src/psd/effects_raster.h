@@ -10,9 +10,10 @@
 namespace korvex::psd::detail {
 
 // A single-channel plane of coverage values 0..1, rows top first.
-struct Plane {
+struct Coverage {
   int32_t width = 0, height = 0;
   std::vector<float> values;
+  float beyond = 0;  // the value of every pixel beyond the plane
 
   size_t index(int32_t x, int32_t y) const {
     return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
@@ -23,22 +24,22 @@ struct Plane {
 
 // Blurs `plane` in place with three successive box blurs per direction,
 // which together approximate a Gaussian of deviation `sigma` (reaching
-// about 3 sigma). Pixels beyond the plane repeat its border. Constant work
+// about 3 sigma). Pixels beyond the plane hold plane.beyond. Constant work
 // per pixel whatever the deviation.
-void blur(Plane& plane, double sigma);
+void blur(Coverage& plane, double sigma);
 
 // For every pixel outside the shape (coverage below 0.5; the others get 0),
-// the distance from its centre to the shape's edge: the exact Euclidean
+// the distance from its centre to the shape's edge within the plane: the exact Euclidean
 // distance to the nearest shape pixel, corrected by that pixel's coverage
 // for where an anti-aliased edge lies. Linear time (Felzenszwalb and
 // Huttenlocher's lower envelope of parabolas, rows then columns).
-void edgeDistance(const Plane& shape, std::vector<float>& distance);
+void edgeDistance(const Coverage& shape, std::vector<float>& distance);
 
 // The shape grown by `amount` pixels, anti-aliased: each pixel's coverage
 // of the shape and the band `amount` wide around it. `amount` 0 copies.
-void dilate(const Plane& shape, double amount, Plane& out);
+void dilate(const Coverage& shape, double amount, Coverage& out);
 
-// 1 - each value: the shape's outside.
-void invert(Plane& plane);
+// 1 - each value (and the value beyond): the shape's outside.
+void invert(Coverage& plane);
 
 }  // namespace korvex::psd::detail

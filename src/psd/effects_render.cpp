@@ -22,7 +22,7 @@
 namespace korvex::psd {
 namespace {
 
-using detail::Plane;
+using detail::Coverage;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -31,7 +31,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kSigmaPerSize = 0.4;
 
 // Blurs `p` as a shadow or glow of `size` pixels.
-void blurBySize(Plane& p, double size) { detail::blur(p, size * kSigmaPerSize); }
+void blurBySize(Coverage& p, double size) { detail::blur(p, size * kSigmaPerSize); }
 
 Box grow(const Box& b, int32_t by) {
   return {b.left - by, b.top - by, b.right + by, b.bottom + by};
@@ -41,13 +41,28 @@ Box intersect(const Box& a, const Box& b) {
   return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
 }
 
+Box unite(const Box& a, const Box& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
+
+// The region an effect is worked out on: its image's `box` and the part of
+// the shape (with a 2-pixel margin of its outside) within `work` pixels of
+// the canvas, which is all that can reach the canvas. Beyond it the planes
+// hold their `beyond` value, so the region needs no margin for blurs and
+// offsets, and it is never larger than the layer and the canvas together.
+Box workRegion(const Box& shape, const Box& canvas, int32_t work, const Box& box) {
+  return unite(intersect(grow(shape, 2), grow(canvas, work)), box);
+}
+
 int32_t ceilPixels(double v) { return static_cast<int32_t>(std::ceil(v)); }
 
 // How far around the shape an effect's work needs the shape, and how far
 // from it the effect draws.
 int32_t workReach(const LayerEffect& e) {
-  // The blur reaches 1.5 times its size; one more pixel keeps the edge.
-  return ceilPixels(1.5 * e.size + e.distance + e.soften) + 2;
+  // The blur reaches 3 deviations; one more pixel keeps the edge.
+  return ceilPixels(3 * kSigmaPerSize * (e.size + e.soften) + e.distance) + 2;
 }
 
 int32_t drawReach(const LayerEffect& e) {
@@ -65,8 +80,8 @@ int32_t drawReach(const LayerEffect& e) {
 }
 
 // The shape's coverage over `region`.
-Plane shapePlane(const EffectSource& s, const Box& region) {
-  Plane p;
+Coverage shapePlane(const EffectSource& s, const Box& region) {
+  Coverage p;
   p.width = region.right - region.left;
   p.height = region.bottom - region.top;
   p.values.assign(static_cast<size_t>(p.width) * static_cast<size_t>(p.height), 0);
@@ -81,14 +96,16 @@ Plane shapePlane(const EffectSource& s, const Box& region) {
 }
 
 // `p` moved by (dx, dy) pixels, interpolated bilinearly between whole
-// pixels; what enters from beyond repeats the border.
-Plane shifted(const Plane& p, double dx, double dy) {
+// pixels; what enters from beyond holds p.beyond.
+Coverage shifted(const Coverage& p, double dx, double dy) {
   if (dx == 0 && dy == 0) return p;
   const double fx = std::floor(dx), fy = std::floor(dy);
   const float wx = static_cast<float>(dx - fx), wy = static_cast<float>(dy - fy);
   const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
-  auto at = [&](int32_t x, int32_t y) { return p.at(std::clamp(x, 0, p.width - 1), std::clamp(y, 0, p.height - 1)); };
-  Plane out = p;
+  auto at = [&](int32_t x, int32_t y) {
+    return x < 0 || y < 0 || x >= p.width || y >= p.height ? p.beyond : p.at(x, y);
+  };
+  Coverage out = p;
   for (int32_t y = 0; y < p.height; ++y)
     for (int32_t x = 0; x < p.width; ++x) {
       const int32_t sx = x - ix, sy = y - iy;  // (x - dx) lies between sx - 1 and sx
@@ -99,7 +116,7 @@ Plane shifted(const Plane& p, double dx, double dy) {
   return out;
 }
 
-void applyContour(const Contour& contour, Plane& p) {
+void applyContour(const Contour& contour, Coverage& p) {
   if (contour.linear) return;
   for (float& v : p.values) v = contour.table[static_cast<size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255))] / 255.0f;
 }
@@ -108,15 +125,17 @@ void applyContour(const Contour& contour, Plane& p) {
 // y axis points down).
 void offsetOf(const LayerEffect& e, double& dx, double& dy) {
   const double a = e.angle * kPi / 180;
-  dx = -std::cos(a) * e.distance;
-  dy = std::sin(a) * e.distance;
+  // Whole pixels stay whole despite the rounding of cos and sin.
+  auto snap = [](double v) { return std::fabs(v - std::round(v)) < 1e-9 ? std::round(v) : v; };
+  dx = snap(-std::cos(a) * e.distance);
+  dy = snap(std::sin(a) * e.distance);
 }
 
 // A shadow or glow from `source` (the shape or its outside): grown by the
 // spread part of the size, blurred over the rest, through the contour.
-Plane spreadAndBlur(const Plane& source, const LayerEffect& e) {
+Coverage spreadAndBlur(const Coverage& source, const LayerEffect& e) {
   const double grown = e.size * e.spread;
-  Plane p;
+  Coverage p;
   detail::dilate(source, grown, p);
   if (e.precise) {
     // Precise glows fall off linearly with the distance to the grown shape.
@@ -139,12 +158,12 @@ Plane spreadAndBlur(const Plane& source, const LayerEffect& e) {
 // The height of a bevel: rises from 0 at the edge to 1 at `size` inside
 // the shape (outside it for `outside`), straight for chisels, rounded by a
 // blur for smooth bevels.
-Plane bevelHeight(const Plane& shape, const LayerEffect& e, double size, bool outside) {
-  Plane side = shape;
+Coverage bevelHeight(const Coverage& shape, const LayerEffect& e, double size, bool outside) {
+  Coverage side = shape;
   if (!outside) detail::invert(side);
   std::vector<float> distance;
   detail::edgeDistance(side, distance);  // distance into the shape (or out of it)
-  Plane h = side;
+  Coverage h = side;
   for (size_t i = 0; i < h.values.size(); ++i) {
     const float inside = side.values[i] < 0.5f ? distance[i] + 0.5f : 0.5f - side.values[i];
     h.values[i] = std::clamp(inside / static_cast<float>(size), 0.0f, 1.0f);
@@ -156,7 +175,7 @@ Plane bevelHeight(const Plane& shape, const LayerEffect& e, double size, bool ou
 
 // Appends an image of `alpha` (over `region`) in `rgb`, cropped to `box`,
 // or with per-pixel colours `colors` (over `box`) when given.
-void emit(const Plane& alpha, const Box& region, const Box& box, uint32_t rgb, const uint32_t* colors,
+void emit(const Coverage& alpha, const Box& region, const Box& box, uint32_t rgb, const uint32_t* colors,
           BlendMode mode, double opacity, bool below, std::vector<EffectImage>& out) {
   EffectImage image;
   image.box = box;
@@ -211,23 +230,23 @@ bool fillColors(const LayerEffect& e, bool gradient, const EffectSource& s, cons
   return false;
 }
 
-void drawBevel(const LayerEffect& e, const Plane& shape, const Box& region, const Box& box,
+void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, const Box& box,
                std::vector<EffectImage>& out) {
   // Heights inside and outside the edge; emboss styles split the size.
   const bool inner = e.bevelStyle == BevelStyle::kInner || e.bevelStyle == BevelStyle::kStrokeEmboss;
   const bool outer = e.bevelStyle == BevelStyle::kOuter;
   const double size = std::max(1.0, (inner || outer) ? e.size : e.size / 2);
-  Plane inside = bevelHeight(shape, e, size, false);
-  Plane outside = bevelHeight(shape, e, size, true);
+  Coverage inside = bevelHeight(shape, e, size, false);
+  Coverage outside = bevelHeight(shape, e, size, true);
   const double depth = e.depth * (e.up ? 1 : -1) * (e.bevelStyle == BevelStyle::kPillowEmboss ? -1 : 1);
   const double a = e.angle * kPi / 180, alt = e.altitude * kPi / 180;
   const double lx = std::cos(alt) * std::cos(a), ly = -std::cos(alt) * std::sin(a), lz = std::sin(alt);
-  Plane light = shape, dark = shape;
+  Coverage light = shape, dark = shape;
   for (int32_t y = 0; y < shape.height; ++y)
     for (int32_t x = 0; x < shape.width; ++x) {
       const float cover = shape.at(x, y);
       const bool useInside = !outer && (cover >= 0.5f || inner);
-      const Plane& h = useInside ? inside : outside;
+      const Coverage& h = useInside ? inside : outside;
       const double sign = useInside ? 1 : (e.bevelStyle == BevelStyle::kPillowEmboss ? 1 : -1);
       const int32_t x0 = std::max(0, x - 1), x1 = std::min(shape.width - 1, x + 1);
       const int32_t y0 = std::max(0, y - 1), y1 = std::min(shape.height - 1, y + 1);
@@ -254,10 +273,10 @@ void drawBevel(const LayerEffect& e, const Plane& shape, const Box& region, cons
 
 void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, const Box& box,
                 std::vector<EffectImage>& out) {
-  const Plane shape = shapePlane(s, region);
+  const Coverage shape = shapePlane(s, region);
   double dx = 0, dy = 0;
   offsetOf(e, dx, dy);
-  Plane alpha;
+  Coverage alpha;
   std::vector<uint32_t> colors;
   bool below = false;
   switch (e.kind) {
@@ -278,7 +297,7 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
     }
     case EffectKind::kInnerShadow:
     case EffectKind::kInnerGlow: {
-      Plane outside = shape;
+      Coverage outside = shape;
       detail::invert(outside);
       alpha = spreadAndBlur(outside, e);
       if (e.kind == EffectKind::kInnerShadow) alpha = shifted(alpha, dx, dy);
@@ -287,9 +306,9 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
       break;
     }
     case EffectKind::kSatin: {
-      Plane blurred = shape;
+      Coverage blurred = shape;
       blurBySize(blurred, e.size);
-      const Plane a = shifted(blurred, dx, dy), b = shifted(blurred, -dx, -dy);
+      const Coverage a = shifted(blurred, dx, dy), b = shifted(blurred, -dx, -dy);
       alpha = shape;
       for (size_t i = 0; i < alpha.values.size(); ++i) alpha.values[i] = std::fabs(a.values[i] - b.values[i]);
       applyContour(e.contour, alpha);
@@ -331,20 +350,20 @@ void drawStrokes(const std::vector<const LayerEffect*>& strokes, const EffectSou
     work = std::max(work, workReach(*e));
     draw = std::max(draw, drawReach(*e));
   }
-  const Box region = intersect(grow(s.shapeBox, work), grow(canvas, work));
   const Box box = intersect(grow(s.shapeBox, draw), canvas);
+  const Box region = workRegion(s.shapeBox, canvas, work, box);
   if (box.empty() || region.empty()) return;
-  const Plane shape = shapePlane(s, region);
+  const Coverage shape = shapePlane(s, region);
   const size_t n = shape.values.size();
   // Each stroke's own coverage outside and inside the shape, topmost first.
-  std::vector<Plane> outer(strokes.size()), inner(strokes.size());
+  std::vector<Coverage> outer(strokes.size()), inner(strokes.size());
   std::vector<float> outerAbove(n, 0.0f), innerAbove(n, 0.0f);  // the reach of the strokes above
   for (size_t k = strokes.size(); k-- > 0;) {
     const LayerEffect& e = *strokes[k];
     const double outward = e.position == StrokePosition::kOutside ? e.size
                            : e.position == StrokePosition::kCenter ? e.size / 2
                                                                    : 0;
-    Plane outside = shape;
+    Coverage outside = shape;
     detail::dilate(shape, outward, outer[k]);
     detail::invert(outside);
     detail::dilate(outside, e.size - outward, inner[k]);  // 1 - inner: the shape shrunk
@@ -406,8 +425,8 @@ bool renderEffects(const LayerEffects& effects, const EffectSource& source, std:
         strokes.clear();
       }
       const int32_t work = workReach(e);
-      const Box region = intersect(grow(source.shapeBox, work), grow(canvas, work));
       const Box box = intersect(grow(source.shapeBox, drawReach(e)), canvas);
+      const Box region = workRegion(source.shapeBox, canvas, work, box);
       if (box.empty() || region.empty()) continue;
       drawEffect(e, source, region, box, out);
     }

@@ -106,7 +106,9 @@ void readEffects(ByteReader data, const GlobalLight& light, LayerEffects& effect
   uint32_t version = 0;
   DescriptorValue block;
   std::string error;
-  if (!data.u32(version) || version != 0) {
+  if (!data.u32(version)) {
+    error = "layer effects: the block ends early";
+  } else if (version != 0) {
     error = "layer effects: version " + std::to_string(version) + " is not 0";
   } else if (readVersionedDescriptor(data, block, error)) {
     parseLayerEffects(block, light, effects, error);
