@@ -185,15 +185,18 @@ void emit(const Coverage& alpha, const Box& region, const Box& box, uint32_t rgb
   const int32_t w = box.right - box.left;
   image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(box.bottom - box.top));
   bool any = false;
-  for (int32_t y = box.top; y < box.bottom; ++y)
-    for (int32_t x = box.left; x < box.right; ++x) {
-      const size_t i = static_cast<size_t>(y - box.top) * static_cast<size_t>(w) + static_cast<size_t>(x - box.left);
-      const uint32_t c = colors ? colors[i] : rgb;
-      const double a = alpha.at(x - region.left, y - region.top) * (colors ? (c >> 24) / 255.0 : 1.0);
-      const uint32_t a8 = static_cast<uint32_t>(std::lround(std::clamp(a, 0.0, 1.0) * 255));
+  for (int32_t y = box.top; y < box.bottom; ++y) {
+    uint32_t* row = &image.pixels[static_cast<size_t>(y - box.top) * static_cast<size_t>(w)];
+    const float* a = &alpha.values[alpha.index(box.left - region.left, y - region.top)];
+    const uint32_t* c = colors ? colors + static_cast<size_t>(y - box.top) * static_cast<size_t>(w) : nullptr;
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t color = c ? c[x] : rgb;
+      const float cover = c ? a[x] * static_cast<float>(color >> 24) / 255.0f : a[x];
+      const uint32_t a8 = static_cast<uint32_t>(std::clamp(cover, 0.0f, 1.0f) * 255.0f + 0.5f);
       any = any || a8 != 0;
-      image.pixels[i] = a8 << 24 | (c & 0xFFFFFF);
+      row[x] = a8 << 24 | (color & 0xFFFFFF);
     }
+  }
   if (any && image.opacity != 0) out.push_back(std::move(image));
 }
 
