@@ -5,8 +5,11 @@
 #include "config/user_folder.h"
 #include "documents/documents.h"
 #include "image/info_file.h"
+#include "image/png.h"
 #include "platform/platform.h"
+#include "psd/compositor.h"
 #include "psd/layer_walk.h"
+#include "psd/reader.h"
 #include "text/cell_names.h"
 #include "text/encoding.h"
 #include "text/messages.h"
@@ -134,10 +137,28 @@ bool ConvertToVT::writeDocuments() {
   return true;
 }
 
+bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath) {
+  psd::Document document;
+  std::string reason;
+  if (!psd::loadDocument(psdPath, document, reason)) {
+    printMessage("ERROR_0003", psdPath.c_str());
+    printLine("reason: " + reason);
+    return false;
+  }
+  psd::Compositor compositor(document);
+  psd::Box touched;
+  if (!compositor.compositeDocument(touched)) {
+    printLine("error: not enough memory to render " + psdPath + ".");
+    return false;
+  }
+  return write_png(reinterpret_cast<const uint8_t*>(compositor.canvas()), document.width, document.height, pngPath);
+}
+
 int runKorvex(int argc, const char* const argv[]) {
   if (argc <= 1) return 255;
   platform::setupProcessLocale();
   loadMessageCatalogue();
+  if (argc == 4 && std::string(argv[1]) == "--render") return renderPsdToPng(argv[2], argv[3]) ? 0 : 1;
   auto converter = std::make_unique<ConvertToVT>();
   printLine("Korvex CUI Ver2.4.4");
   for (int i = 0; i < argc; ++i) printLine(argv[i]);

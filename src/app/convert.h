@@ -62,6 +62,12 @@ class ConvertToVT {
   bool writeDocuments();
 };
 
+// `korvex --render IN.psd OUT.png`: writes the whole document as Korvex
+// composites it (every visible top-level item) as an RGBA PNG of the
+// canvas size, transparent where nothing is drawn. False (its message
+// printed) when the document cannot be read, rendered or written.
+bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath);
+
 // The program entry: returns the process exit code (0 success, 1 failure,
 // 255 when started without arguments).
 int runKorvex(int argc, const char* const argv[]);

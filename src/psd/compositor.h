@@ -7,31 +7,26 @@
 #include <memory>
 #include <vector>
 
+#include "psd/box.h"
 #include "psd/document.h"
 
 namespace korvex::psd {
 
-// A rectangle on the canvas, right and bottom exclusive.
-struct Box {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
-  bool empty() const { return right <= left || bottom <= top; }
-};
-
-// Blends lists of records of one document into one reused canvas-size
-// working buffer, which starts transparent white (0x00FFFFFF).
+// Renders lists of records of one document into one reused canvas-size
+// working buffer, which starts transparent white (0x00FFFFFF), as
+// Photoshop draws them.
 //
-// Drawn: pixel layers and solid colour fill layers, with every blend mode,
-// opacity times fill opacity, layer masks and clipping to the nearest lower
-// unclipped record. Not drawn: hidden records, records of opacity 0, and
-// records inside a group (at any depth) whose header is hidden or has
-// opacity 0. Every enclosing group's opacity scales its layers (a group
-// cell shows its layers as the document shows them). Left undrawn: gradient
-// and pattern fills and adjustment layers. Simplified: nested groups are
-// blended as pass-through (their own blend mode and mask are not applied),
-// clipped layers are laid on the canvas one by one inside the base's shape
-// with the base's opacity (its blend mode does not act on them), and fill opacity
+// The records form a tree by their group links: a list holding the layers of
+// one group still draws them inside that group (and its enclosing groups),
+// with the groups' blend modes, opacity and masks. Drawn: pixel layers and
+// solid colour fill layers with every blend mode, opacity, fill opacity and
+// layer masks; groups isolated (any mode but pass-through) or passing
+// through (with opacity and masks); clipping groups with "blend clipped
+// layers as group" on or off. Not drawn: hidden records, records of opacity
+// 0, and everything inside a group that is hidden or has opacity 0. Left
+// undrawn: gradient and pattern fills and adjustment layers. Fill opacity
 // acts like opacity in every mode. Dissolve uses a fixed per-document table
-// of random bytes (see compositor.cpp), so results repeat exactly.
+// of random bytes (see layers.cpp), so results repeat exactly.
 class Compositor {
  public:
   explicit Compositor(const Document& document);
@@ -43,6 +38,8 @@ class Compositor {
   // working canvas. `touched` receives the canvas box outside which the
   // canvas is still transparent white. False when memory runs out.
   bool composite(const std::vector<const LayerRecord*>& records, Box& touched);
+  // The same for every record: the whole document as Korvex draws it.
+  bool compositeDocument(Box& touched);
   // The working canvas: width*height pixels, rows top first.
   const uint32_t* canvas() const;
   // Restores `box` to transparent white for the next composite.

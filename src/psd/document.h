@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "psd/adjustments.h"
 #include "psd/effects.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
+#include "psd/vector_mask.h"
 
 namespace korvex::psd {
 
@@ -64,6 +67,7 @@ struct LayerMask {
   uint8_t defaultColor = 255;  // value outside the rectangle
   bool disabled = false;       // flags bit 1: the mask is ignored
   bool inverted = false;       // flags bit 2: inverted when blending
+  bool fromVectorMask = false; // flags bit 3: rendered from the vector mask, which it then stands for
   std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
@@ -93,6 +97,16 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // Advanced blending. "clbl": a clipping base blends its clipped layers
+  // with itself first and the result with its own mode ("blend clipped
+  // layers as group").
+  bool blendClippedAsGroup = true;
+  // "vscg": a shape layer (its fill in that block); its stored pixels are
+  // Photoshop's own rendering of the fill cut by the path, stroke included.
+  bool shapeLayer = false;
+  // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
+  // (colour lookup, gradient map) read as AdjustmentKind::kUnknown.
+  std::optional<Adjustment> adjustment;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
   bool hasGradientMap = false;  // a gradient map adjustment ("grdm")
@@ -101,6 +115,9 @@ struct LayerRecord {
   // an unread colour space), for a warning; empty when it can.
   std::string warning;
   LayerEffects effects;         // "lfx2" or "lmfx"; a damaged block leaves them empty with a warning
+  // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
+  // is drawn within the path's bounds.
+  std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
 };

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "psd/compositor.h"
+#include "psd/box.h"
 #include "psd/document.h"
 #include "psd/effects.h"
 

@@ -12,6 +12,7 @@ namespace {
 // lookup is finer than any 8-bit step.
 constexpr int kRampSize = 4097;
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kMinPatternScale = 0.001;
 
 // The position along the gradient (0..1 before clamping) of the canvas
 // point (x, y).
@@ -102,8 +103,9 @@ void renderPatternFill(const PatternFill& fill, const Pattern& pattern, const Bo
   if (area.empty()) return;
   const size_t count = static_cast<size_t>(area.right - area.left) * static_cast<size_t>(area.bottom - area.top);
   const int32_t w = pattern.width, h = pattern.height;
+  // Photoshop scales patterns from 1 %; far smaller scales draw nothing.
   if (w <= 0 || h <= 0 || pattern.pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h) ||
-      !(fill.scale > 0)) {
+      !(fill.scale >= kMinPatternScale)) {
     std::fill(out, out + count, 0u);
     return;
   }

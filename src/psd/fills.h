@@ -65,6 +65,7 @@ struct PatternFill {
 // Draws `fill` with `pattern` over `area` into `out` as above. At scale 1
 // with a whole-pixel phase the tiles are the pattern's pixels exactly;
 // otherwise each pixel is sampled bilinearly (wrapping around the tile).
+// An empty pattern or a scale below 0.1 % draws transparent pixels.
 void renderPatternFill(const PatternFill& fill, const Pattern& pattern, const Box& area, uint32_t* out);
 
 // Reads the descriptor of a "PtFl" block. False with `error` when it names

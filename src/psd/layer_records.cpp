@@ -10,14 +10,17 @@
 //     mask data: length (4) + [rectangle (16), default colour (1), flags (1), ...]
 //     blending ranges: length (4) + data
 //     legacy name: Pascal string padded to a multiple of 4 bytes
-//     tagged blocks: "8BIM" or "8B64", key (4), length (4), data
+//     tagged blocks: "8BIM" or "8B64", key (4), length (4), data (the
+//       vector mask blocks are read in vector_mask.cpp)
 //
 // Every length, count and offset is checked against the bytes that hold it
 // before use.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
+#include "psd/adjustments.h"
 #include "psd/descriptor.h"
 #include "psd/reader_internal.h"
 
@@ -47,16 +50,6 @@ BlendMode blendModeOf(const std::string& key) {
   for (const auto& m : kModes)
     if (key == m.key) return m.mode;
   return BlendMode::kNormal;
-}
-
-// Tagged block keys of adjustment layers.
-bool isAdjustmentKey(const std::string& key) {
-  static const char* const kKeys[] = {"levl", "curv", "brit", "blnc", "hue ", "hue2", "selc", "mixr",
-                                      "grdm", "phfl", "expA", "vibA", "thrs", "nvrt", "post", "clrL",
-                                      "blwh", "brst"};
-  for (const char* k : kKeys)
-    if (key == k) return true;
-  return false;
 }
 
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
@@ -167,7 +160,7 @@ struct StoredRectangle {
 };
 
 // The tagged blocks after a record's name.
-bool readTaggedBlocks(ByteReader& c, const GlobalLight& light, LayerRecord& r, std::string& error) {
+bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::string& error) {
   TaggedBlock block;
   bool multiEffects = false;  // an "lmfx" block holds every effect of "lfx2" and more
   for (BlockStep step; (step = nextTaggedBlock(c, false, block)) != BlockStep::kEnd;) {
@@ -201,9 +194,16 @@ bool readTaggedBlocks(ByteReader& c, const GlobalLight& light, LayerRecord& r, s
       if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
     } else if (key == "lmfx" || (key == "lfx2" && !multiEffects)) {
       multiEffects = key == "lmfx";
-      readEffects(data, light, r.effects);
+      readEffects(data, h.light, r.effects);
     } else if (key == "iOpa") {
       data.u8(r.fillOpacity);
+    } else if (key == "clbl") {
+      // A flag byte and three bytes of padding.
+      uint8_t flag = 1;
+      data.u8(flag);
+      r.blendClippedAsGroup = flag != 0;
+    } else if (key == "vscg") {
+      r.shapeLayer = true;
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
       r.fillColor = solidColor(data);
@@ -214,8 +214,21 @@ bool readTaggedBlocks(ByteReader& c, const GlobalLight& light, LayerRecord& r, s
       std::string why;
       r.hasGradientMap = parseGradientMap(data.here(), data.remaining(), r.gradientMap, why);
       if (!r.hasGradientMap) r.warning = why;
-    } else if (isAdjustmentKey(key)) {
+    } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {
+      // "CgEd" follows "brit" and refines it.
+      if (!r.adjustment) r.adjustment.emplace();
+      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, error)) {
+        error += data.where();
+        return false;
+      }
       r.layerType = kLayerAdjustment;
+    } else if (key == "vmsk" || key == "vsms") {
+      VectorMask mask;
+      if (!parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, error)) {
+        error = "vector mask: " + error + data.where();
+        return false;
+      }
+      r.vectorMask = std::move(mask);
     }
   }
   return true;
@@ -284,6 +297,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.left = rect.left;
     r.mask.disabled = (maskFlags & 2) != 0;
     r.mask.inverted = (maskFlags & 4) != 0;
+    r.mask.fromVectorMask = (maskFlags & 8) != 0;
   }
   if (!extra.u32(length) || !extra.skip(length)) {
     error = "blending ranges run past the record" + extra.where();
@@ -298,7 +312,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
   extra.skip(nameLength);
   // The Pascal string is padded to a multiple of 4 bytes, length byte included.
   extra.skip(std::min<size_t>(extra.remaining(), (4 - (nameLength + 1) % 4) % 4));
-  if (!readTaggedBlocks(extra, h.light, r, error)) return false;
+  if (!readTaggedBlocks(extra, h, r, error)) return false;
   if (r.sectionType == 1 || r.sectionType == 2) r.layerType = kLayerGroupHeader;
   if (r.sectionType == 3) r.layerType = kLayerSectionDivider;
   return true;

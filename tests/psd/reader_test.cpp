@@ -149,6 +149,41 @@ TEST(Reader, ReadsRecordFields) {
   EXPECT_EQ(d.layerRecords[4].layerType, kLayerSolidColor);
   EXPECT_EQ(d.layerRecords[4].fillColor, 0xA1B2C3u);
   EXPECT_EQ(d.layerRecords[5].layerType, kLayerAdjustment);
+  ASSERT_TRUE(d.layerRecords[5].adjustment);
+  EXPECT_EQ(d.layerRecords[5].adjustment->kind, AdjustmentKind::kLevels);
+  EXPECT_FALSE(d.layerRecords[4].adjustment);
+}
+
+TEST(Reader, AdjustmentLayersCarryTheirSettings) {
+  PsdRecord posterize;
+  posterize.kind = PsdRecordKind::kAdjustment;
+  posterize.name = "poster";
+  posterize.adjustmentKey = "post";
+  posterize.adjustmentBlock = std::string("\0\x05\0\0", 4);
+  PsdRecord lookup = posterize;
+  lookup.name = "look";
+  lookup.adjustmentKey = "clrL";
+  lookup.adjustmentBlock = "anything";
+  PsdOptions o;
+  o.width = 4;
+  o.height = 4;
+  const Document d = parseOk(test::makePsd(o, {test::solidLayer("a", 0, 0, 4, 4, 0xFF102030), posterize, lookup}));
+  ASSERT_EQ(d.layerRecords.size(), 3u);
+  ASSERT_TRUE(d.layerRecords[1].adjustment);
+  EXPECT_EQ(d.layerRecords[1].adjustment->kind, AdjustmentKind::kPosterize);
+  EXPECT_EQ(d.layerRecords[1].adjustment->levelCount, 5);
+  ASSERT_TRUE(d.layerRecords[2].adjustment);
+  EXPECT_EQ(d.layerRecords[2].layerType, kLayerAdjustment);
+  EXPECT_EQ(d.layerRecords[2].adjustment->kind, AdjustmentKind::kUnknown);
+  EXPECT_EQ(d.layerRecords[2].adjustment->key, "clrL");
+
+  // A damaged settings block refuses the file, naming the record and block.
+  posterize.adjustmentBlock = std::string("\0\x01\0\0", 4);
+  const std::string bytes = test::makePsd(o, {posterize});
+  Document refused;
+  std::string error;
+  EXPECT_FALSE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), refused, error));
+  EXPECT_EQ(error.rfind("layer record 0: adjustment post: value out of range at offset ", 0), 0u) << error;
 }
 
 TEST(Reader, GroupsGetTypesSectionSettingsAndLinks) {

@@ -354,7 +354,9 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
     taggedBlock(extra, "iOpa", f.str());
   }
   if (r.kind == PsdRecordKind::kSolidFill) taggedBlock(extra, "SoCo", solidColorBlock(r.fillColor));
-  if (r.kind == PsdRecordKind::kAdjustment) taggedBlock(extra, "levl", levelsBlock());
+  if (r.kind == PsdRecordKind::kAdjustment)
+    taggedBlock(extra, r.adjustmentKey.c_str(),
+                r.adjustmentKey == "levl" && r.adjustmentBlock.empty() ? levelsBlock() : r.adjustmentBlock);
   for (const auto& [key, data] : r.blocks) taggedBlock(extra, key.c_str(), data);
   b.block(extra.str());
   return b.str();

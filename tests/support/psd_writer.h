@@ -15,7 +15,7 @@ enum class PsdRecordKind {
   kGroupHeader,   // section divider setting 1 (open folder); 2 with closedFolder
   kDivider,       // section divider setting 3, the record that closes a group from below
   kSolidFill,     // a solid colour fill layer ("SoCo"), colour in fillColor
-  kAdjustment,    // an adjustment layer (levels, "levl")
+  kAdjustment,    // an adjustment layer (levels, "levl", unless adjustmentKey says otherwise)
 };
 
 enum class PsdCompression { kRaw = 0, kRle = 1, kZip = 2, kZipPrediction = 3 };
@@ -42,6 +42,10 @@ struct PsdRecord {
   bool clipping = false;
   bool closedFolder = false;    // group header only
   uint32_t fillColor = 0;       // kSolidFill: 0x00RRGGBB
+  // kAdjustment: the settings block's key and bytes; identity levels when
+  // the key is "levl" and the bytes are empty.
+  std::string adjustmentKey = "levl";
+  std::string adjustmentBlock;
   bool hasMask = false;
   PsdMask mask;
   std::string dividerName = "</Layer group>";  // kDivider legacy name

@@ -1,0 +1,278 @@
+// Blend modes on rows of 8-bit straight-alpha pixels.
+//
+// For a source pixel of colour Cs and coverage as (its alpha times the
+// layer's opacity, fill opacity, masks and clipping) over a backdrop pixel
+// Cb with alpha ab, the blend mode's result B(Cb, Cs) is mixed in where the
+// backdrop is opaque and the source colour itself where it is transparent,
+// then laid over the backdrop:
+//
+//   ao = as + ab - as*ab
+//   co = (as*(1-ab)*Cs + as*ab*B + (1-as)*ab*Cb) / ao
+//
+// computed on integers scaled by 255 and rounded once. A source over an
+// untouched (alpha 0) pixel therefore gives exactly its own colour and
+// coverage, and a transparent source leaves the backdrop as it was.
+#include <algorithm>
+#include <cmath>
+
+#include "psd/render.h"
+
+namespace korvex::psd::render {
+namespace {
+
+// ---- blend functions on one component (b backdrop, s source, 0..255) ----
+
+inline int burn(int b, int s) {
+  return b == 255 ? 255 : s == 0 ? 0 : std::max(0, 255 - ((255 - b) * 255 + s / 2) / s);
+}
+inline int dodge(int b, int s) {
+  return b == 0 ? 0 : s == 255 ? 255 : std::min(255, (b * 255 + (255 - s) / 2) / (255 - s));
+}
+inline int multiply(int b, int s) { return static_cast<int>(div255(static_cast<uint32_t>(b * s))); }
+inline int screen(int b, int s) { return b + s - multiply(b, s); }
+inline int hardLight(int b, int s) {
+  return s < 128 ? static_cast<int>(div255(static_cast<uint32_t>(2 * b * s)))
+                 : 255 - static_cast<int>(div255(static_cast<uint32_t>(2 * (255 - b) * (255 - s))));
+}
+// Photoshop's soft light: 2bs + b^2(1-2s) below half, 2b(1-s) + sqrt(b)(2s-1) above.
+inline int softLight(int b, int s) {
+  const double fb = b / 255.0, fs = s / 255.0;
+  const double r = fs <= 0.5 ? 2 * fb * fs + fb * fb * (1 - 2 * fs) : 2 * fb * (1 - fs) + std::sqrt(fb) * (2 * fs - 1);
+  return static_cast<int>(std::lround(r * 255));
+}
+
+template <int (*F)(int, int)>
+struct Separable {
+  static void apply(const int* b, const int* s, int* out) {
+    for (int c = 0; c < 3; ++c) out[c] = F(b[c], s[c]);
+  }
+};
+
+int fNormal(int, int s) { return s; }
+int fDarken(int b, int s) { return std::min(b, s); }
+int fLighten(int b, int s) { return std::max(b, s); }
+int fMultiply(int b, int s) { return multiply(b, s); }
+int fScreen(int b, int s) { return screen(b, s); }
+int fColorBurn(int b, int s) { return burn(b, s); }
+int fColorDodge(int b, int s) { return dodge(b, s); }
+int fLinearBurn(int b, int s) { return std::max(0, b + s - 255); }
+int fLinearDodge(int b, int s) { return std::min(255, b + s); }
+int fOverlay(int b, int s) { return hardLight(s, b); }
+int fSoftLight(int b, int s) { return softLight(b, s); }
+int fHardLight(int b, int s) { return hardLight(b, s); }
+int fVividLight(int b, int s) { return s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
+int fLinearLight(int b, int s) { return std::clamp(b + 2 * s - 255, 0, 255); }
+int fPinLight(int b, int s) { return s < 128 ? std::min(b, 2 * s) : std::max(b, 2 * s - 255); }
+int fHardMix(int b, int s) { return b + s >= 255 ? 255 : 0; }
+int fDifference(int b, int s) { return std::abs(b - s); }
+int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
+int fSubtract(int b, int s) { return std::max(0, b - s); }
+int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
+
+// ---- non-separable modes: hue, saturation, colour, luminosity ----
+
+inline double lum(const double* c) { return 0.3 * c[0] + 0.59 * c[1] + 0.11 * c[2]; }
+
+void clipColor(double* c) {
+  const double l = lum(c);
+  const double n = std::min({c[0], c[1], c[2]}), x = std::max({c[0], c[1], c[2]});
+  for (int i = 0; i < 3; ++i) {
+    if (n < 0) c[i] = l + (c[i] - l) * l / (l - n);
+    if (x > 1) c[i] = l + (c[i] - l) * (1 - l) / (x - l);
+  }
+}
+
+void setLum(double* c, double l) {
+  const double d = l - lum(c);
+  for (int i = 0; i < 3; ++i) c[i] += d;
+  clipColor(c);
+}
+
+inline double sat(const double* c) { return std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}); }
+
+void setSat(double* c, double s) {
+  int mx = 0, mn = 0;
+  for (int i = 1; i < 3; ++i) {
+    if (c[i] > c[mx]) mx = i;
+    if (c[i] < c[mn]) mn = i;
+  }
+  if (mx == mn) {
+    c[0] = c[1] = c[2] = 0;
+    return;
+  }
+  const int md = 3 - mx - mn;
+  c[md] = (c[md] - c[mn]) * s / (c[mx] - c[mn]);
+  c[mx] = s;
+  c[mn] = 0;
+}
+
+enum class NonSep { kHue, kSaturation, kColor, kLuminosity };
+
+template <NonSep M>
+struct NonSeparable {
+  static void apply(const int* b, const int* s, int* out) {
+    double cb[3], cs[3], r[3];
+    for (int i = 0; i < 3; ++i) {
+      cb[i] = b[i] / 255.0;
+      cs[i] = s[i] / 255.0;
+    }
+    switch (M) {
+      case NonSep::kHue:
+        std::copy(cs, cs + 3, r);
+        setSat(r, sat(cb));
+        setLum(r, lum(cb));
+        break;
+      case NonSep::kSaturation:
+        std::copy(cb, cb + 3, r);
+        setSat(r, sat(cs));
+        setLum(r, lum(cb));
+        break;
+      case NonSep::kColor:
+        std::copy(cs, cs + 3, r);
+        setLum(r, lum(cb));
+        break;
+      case NonSep::kLuminosity:
+        std::copy(cb, cb + 3, r);
+        setLum(r, lum(cs));
+        break;
+    }
+    for (int i = 0; i < 3; ++i) out[i] = static_cast<int>(std::lround(std::clamp(r[i], 0.0, 1.0) * 255));
+  }
+};
+
+// Darker and lighter colour pick the whole colour of lower or higher luminosity.
+template <bool kLighter>
+struct PickColor {
+  static void apply(const int* b, const int* s, int* out) {
+    const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
+    const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
+    const int* pick = (kLighter ? ls > lb : ls < lb) ? s : b;
+    std::copy(pick, pick + 3, out);
+  }
+};
+
+// Lays one row of source pixels over the canvas row with coverage `cover`.
+// The shortcuts give what the general formula gives for those inputs.
+template <class Op, bool kNormal>
+void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t sa = cover[i];
+    if (sa == 0) continue;
+    const uint32_t d = dst[i];
+    const uint32_t da = d >> 24;
+    const uint32_t s = src[i];
+    if (da == 0 || (kNormal && sa == 255)) {
+      dst[i] = sa << 24 | (s & 0xFFFFFFu);
+      continue;
+    }
+    const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
+    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    int mixed[3];
+    Op::apply(cb, cs, mixed);
+    if (sa == 255 && da == 255) {
+      dst[i] = 0xFF000000u | static_cast<uint32_t>(mixed[0]) << 16 | static_cast<uint32_t>(mixed[1]) << 8 |
+               static_cast<uint32_t>(mixed[2]);
+      continue;
+    }
+    const uint32_t den = sa * 255 + da * (255 - sa);
+    uint32_t out = div255(den) << 24;
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
+                           static_cast<uint32_t>(cb[c]) * da * (255 - sa);
+      out |= ((num + den / 2) / den) << (16 - 8 * c);
+    }
+    dst[i] = out;
+  }
+}
+
+// The backdrop colour moved towards the blend result by the coverage; the
+// backdrop's alpha stays.
+template <class Op, bool>
+void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t sa = cover[i];
+    const uint32_t d = dst[i];
+    if (sa == 0 || d < 0x01000000u) continue;
+    const uint32_t s = src[i];
+    const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
+    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    int mixed[3];
+    Op::apply(cb, cs, mixed);
+    uint32_t out = d & 0xFF000000u;
+    for (int c = 0; c < 3; ++c)
+      out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
+    dst[i] = out;
+  }
+}
+
+// The row functions as types, to pick from one table.
+struct Over {
+  template <class Op, bool kNormal>
+  static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
+    blendRow<Op, kNormal>(dst, src, cover, n);
+  }
+};
+struct Atop {
+  template <class Op, bool kNormal>
+  static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
+    blendRowAtop<Op, kNormal>(dst, src, cover, n);
+  }
+};
+
+template <class Row>
+RowBlender pick(BlendMode mode) {
+  switch (mode) {
+    case BlendMode::kDarken: return Row::template row<Separable<fDarken>, false>;
+    case BlendMode::kMultiply: return Row::template row<Separable<fMultiply>, false>;
+    case BlendMode::kColorBurn: return Row::template row<Separable<fColorBurn>, false>;
+    case BlendMode::kLinearBurn: return Row::template row<Separable<fLinearBurn>, false>;
+    case BlendMode::kDarkerColor: return Row::template row<PickColor<false>, false>;
+    case BlendMode::kLighten: return Row::template row<Separable<fLighten>, false>;
+    case BlendMode::kScreen: return Row::template row<Separable<fScreen>, false>;
+    case BlendMode::kColorDodge: return Row::template row<Separable<fColorDodge>, false>;
+    case BlendMode::kLinearDodge: return Row::template row<Separable<fLinearDodge>, false>;
+    case BlendMode::kLighterColor: return Row::template row<PickColor<true>, false>;
+    case BlendMode::kOverlay: return Row::template row<Separable<fOverlay>, false>;
+    case BlendMode::kSoftLight: return Row::template row<Separable<fSoftLight>, false>;
+    case BlendMode::kHardLight: return Row::template row<Separable<fHardLight>, false>;
+    case BlendMode::kVividLight: return Row::template row<Separable<fVividLight>, false>;
+    case BlendMode::kLinearLight: return Row::template row<Separable<fLinearLight>, false>;
+    case BlendMode::kPinLight: return Row::template row<Separable<fPinLight>, false>;
+    case BlendMode::kHardMix: return Row::template row<Separable<fHardMix>, false>;
+    case BlendMode::kDifference: return Row::template row<Separable<fDifference>, false>;
+    case BlendMode::kExclusion: return Row::template row<Separable<fExclusion>, false>;
+    case BlendMode::kSubtract: return Row::template row<Separable<fSubtract>, false>;
+    case BlendMode::kDivide: return Row::template row<Separable<fDivide>, false>;
+    case BlendMode::kHue: return Row::template row<NonSeparable<NonSep::kHue>, false>;
+    case BlendMode::kSaturation: return Row::template row<NonSeparable<NonSep::kSaturation>, false>;
+    case BlendMode::kColor: return Row::template row<NonSeparable<NonSep::kColor>, false>;
+    case BlendMode::kLuminosity: return Row::template row<NonSeparable<NonSep::kLuminosity>, false>;
+    default: return Row::template row<Separable<fNormal>, true>;  // normal, dissolve (after its coverage test), pass through
+  }
+}
+
+
+}  // namespace
+
+RowBlender rowBlender(BlendMode mode) { return pick<Over>(mode); }
+RowBlender rowBlenderAtop(BlendMode mode) { return pick<Atop>(mode); }
+
+void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t w = t[i];
+    if (w == 0) continue;
+    const uint32_t d = dst[i], s = src[i];
+    if (w == 255) {
+      dst[i] = s;
+      continue;
+    }
+    const uint32_t wd = (d >> 24) * (255 - w), ws = (s >> 24) * w;  // alpha * weight, scaled by 255
+    const uint32_t den = wd + ws;
+    if (den == 0) continue;
+    uint32_t out = div255(den) << 24;
+    for (int sh = 0; sh < 24; sh += 8) out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
+    dst[i] = out;
+  }
+}
+
+}  // namespace korvex::psd::render

@@ -1,0 +1,190 @@
+// One layer's drawing: its colour (pixels or fill), its coverage (alpha,
+// opacity, fill opacity, masks, clipping) and its blend onto a surface.
+//
+// A layer is drawn in one pass over its box: the colour row, the coverage
+// row, then the blend. Layer effects that lie below or above the layer are
+// images of the same kind, drawn with drawImage before or after the layer's
+// own drawImage in drawLayer.
+#include <algorithm>
+#include <new>
+
+#include "psd/render.h"
+
+namespace korvex::psd::render {
+
+bool Buffer::allocate(const Box& box) {
+  surface_ = Surface{};
+  const size_t w = static_cast<size_t>(box.right - box.left), h = static_cast<size_t>(box.bottom - box.top);
+  pixels_.reset(new (std::nothrow) uint32_t[w * h]);
+  if (!pixels_) return false;
+  std::fill(pixels_.get(), pixels_.get() + w * h, kTransparentWhite);
+  surface_ = Surface{box, pixels_.get(), w};
+  return true;
+}
+
+bool Buffer::copyOf(const Surface& from, const Box& box) {
+  if (!allocate(box)) return false;
+  const size_t w = static_cast<size_t>(box.right - box.left);
+  for (int32_t y = box.top; y < box.bottom; ++y) std::copy_n(from.row(box.left, y), w, surface_.row(box.left, y));
+  return true;
+}
+
+// Dissolve draws a pixel fully or not at all: fully where the table's byte
+// is below the pixel's coverage. The table is made once per document from
+// the linear congruential generator of the Microsoft C library (state =
+// state * 214013 + 2531011, value = bits 16..30 of the state) seeded with
+// 0, one value modulo 255 per canvas pixel, so every run and machine gets
+// the same table and full coverage always draws.
+const uint8_t* Context::randomTable() {
+  if (random.empty()) {
+    random.resize(static_cast<size_t>(canvas.right) * static_cast<size_t>(canvas.bottom));
+    uint32_t state = 0;
+    for (uint8_t& v : random) {
+      state = state * 214013u + 2531011u;
+      v = static_cast<uint8_t>(((state >> 16) & 0x7FFFu) % 255u);
+    }
+  }
+  return random.data();
+}
+
+bool shows(const LayerRecord& r) { return r.visible && r.opacity > 0; }
+
+namespace {
+
+// An adjustment layer Korvex can apply.
+bool adjusts(const LayerRecord& r) {
+  return r.hasGradientMap || (r.adjustment && r.adjustment->kind != AdjustmentKind::kUnknown);
+}
+
+// The layer's own pixels draw it, fill layers' stored pixels included: for
+// shape and fill layers Photoshop keeps its own rendering of the fill there.
+bool drawsStoredPixels(const LayerRecord& r) {
+  return !r.imageData.empty() && r.layerType != kLayerAdjustment;
+}
+
+// The box a fill aligned with its layer spans: the vector mask's bounds,
+// else the raster mask's rectangle, else the canvas.
+Box fillReference(const Context& c, const LayerRecord& r) {
+  if (r.vectorMask && !r.vectorMask->disabled) return bounds(*r.vectorMask, c.canvas.right, c.canvas.bottom);
+  if (r.mask.present() && !r.mask.data.empty()) return boxAt(r.mask.left, r.mask.top, r.mask.width, r.mask.height);
+  return c.canvas;
+}
+
+const Pattern* findPattern(const Document& d, const std::string& id) {
+  for (const Pattern& p : d.patterns)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+// Draws an adjustment layer: the backdrop's colour changed, laid back over
+// the backdrop (keeping its alpha) with the layer's mode, opacity and masks.
+bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip) {
+  const size_t w = static_cast<size_t>(area.right - area.left);
+  Buffer adjusted;
+  if (!adjusted.copyOf(dst, area)) return false;
+  Surface& s = adjusted.surface();
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    uint32_t* row = s.row(area.left, y);
+    if (r.hasGradientMap) applyGradientMap(r.gradientMap, row, w);
+    else applyAdjustment(*r.adjustment, row, w);
+    for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
+  }
+  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
+}
+
+}  // namespace
+
+Box layerBounds(const Context& c, const LayerRecord& r) {
+  if (!shows(r)) return Box{};
+  if (drawsStoredPixels(r)) return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, c.canvas));
+  switch (r.layerType) {
+    case kLayerSolidColor:
+    case kLayerGradientFill:
+    case kLayerPatternFill: return maskBounds(r, c.canvas);
+    case kLayerAdjustment: return adjusts(r) ? maskBounds(r, c.canvas) : Box{};
+    default: return Box{};  // a pixel layer without pixels
+  }
+}
+
+bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                  Image& out) {
+  if (drawsStoredPixels(r)) {
+    out = Image{boxAt(r.left, r.top, r.width, r.height), r.imageData.data(), static_cast<size_t>(r.width)};
+    return true;
+  }
+  const size_t w = static_cast<size_t>(area.right - area.left);
+  switch (r.layerType) {
+    case kLayerSolidColor:
+      scratch.assign(w, 0xFF000000u | r.fillColor);
+      out = Image{area, scratch.data(), 0};
+      return true;
+    case kLayerGradientFill:
+      scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
+      renderGradientFill(r.gradientFill, r.gradientFill.alignWithLayer ? fillReference(c, r) : c.canvas, area,
+                         scratch.data());
+      out = Image{area, scratch.data(), w};
+      return true;
+    case kLayerPatternFill: {
+      const Pattern* pattern = findPattern(c.document, r.patternFill.patternId);
+      if (!pattern) return false;
+      scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
+      renderPatternFill(r.patternFill, *pattern, area, scratch.data());
+      out = Image{area, scratch.data(), w};
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop) {
+  if (area.empty()) return true;
+  const int n = area.right - area.left;
+  uint8_t lut[256];
+  for (uint32_t a = 0; a < 256; ++a) lut[a] = static_cast<uint8_t>((a * opacityFill + 32512) / 65025);
+  MaskRows masks;
+  if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
+  const bool masked = masks.active();
+  const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
+  const RowBlender blend = clip || atop ? rowBlenderAtop(mode) : rowBlender(mode);
+  std::vector<uint8_t> cover(static_cast<size_t>(n));
+  const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const uint32_t* s = src.row(area.left, y);
+    if (!masked && !clip) {
+      for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = lut[s[i] >> 24];
+    } else {
+      const uint8_t* m = masked ? masks.row(y) : nullptr;
+      const uint32_t* d = dst.row(area.left, y);
+      for (int i = 0; i < n; ++i) {
+        uint32_t v = (s[i] >> 24) * opacityFill;  // <= 255^3
+        if (m) v = div255(v * m[i]);
+        v = (v + 32512) / 65025;
+        if (clip) {
+          const uint32_t da = d[i] >> 24;
+          v = da == 0 ? 0 : std::min<uint32_t>(255, (v * clip->at(area.left + i, y) + da / 2) / da);
+        }
+        cover[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
+      }
+    }
+    if (random) {
+      const uint8_t* rnd = random + static_cast<size_t>(y) * canvasWidth + static_cast<size_t>(area.left);
+      for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = rnd[i] < cover[static_cast<size_t>(i)] ? 255 : 0;
+    }
+    blend(dst.row(area.left, y), s, cover.data(), n);
+  }
+  return true;
+}
+
+bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip) {
+  Box area = intersect(intersect(layerBounds(c, r), dst.box), limit);
+  if (clip) area = intersect(area, clip->box);
+  if (area.empty()) return true;
+  if (r.layerType == kLayerAdjustment) return drawAdjustment(c, r, dst, area, clip);
+  std::vector<uint32_t> scratch;
+  Image content;
+  if (!layerContent(c, r, area, scratch, content)) return true;
+  return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip);
+}
+
+}  // namespace korvex::psd::render

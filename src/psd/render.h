@@ -1,0 +1,182 @@
+// The renderer's inside, shared by its files (not part of the compositor's
+// interface):
+//   blend.cpp    blend modes on rows of straight-alpha pixels
+//   masks.cpp    a layer's raster (and vector) masks as coverage rows
+//   layers.cpp   one layer's drawing: pixels, fills, adjustments
+//   groups.cpp   the group tree, isolation, pass-through, clipping groups
+//   compositor.cpp  the Compositor: its working canvas and the entry points
+//
+// Every surface holds 8-bit straight-alpha 0xAARRGGBB pixels addressed in
+// canvas coordinates; working buffers cover only the box they need.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "psd/compositor.h"
+#include "psd/document.h"
+
+namespace korvex::psd::render {
+
+constexpr uint32_t kTransparentWhite = 0x00FFFFFFu;
+
+inline uint32_t div255(uint32_t v) { return (v + 127) / 255; }
+
+inline Box intersect(const Box& a, const Box& b) {
+  return Box{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+inline Box unite(const Box& a, const Box& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return Box{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
+// The box of `width` x `height` pixels at (left, top), computed without overflow.
+Box boxAt(int64_t left, int64_t top, int64_t width, int64_t height);
+
+// Pixels addressed by canvas position inside `box`. A stride of 0 repeats
+// the first row (a solid colour).
+struct Surface {
+  Box box;
+  uint32_t* pixels = nullptr;
+  size_t stride = 0;
+  uint32_t* row(int32_t x, int32_t y) const {
+    return pixels + static_cast<size_t>(y - box.top) * stride + static_cast<size_t>(x - box.left);
+  }
+};
+
+// Read-only pixels addressed the same way.
+struct Image {
+  Box box;
+  const uint32_t* pixels = nullptr;
+  size_t stride = 0;
+  Image() = default;
+  Image(const Box& b, const uint32_t* p, size_t s) : box(b), pixels(p), stride(s) {}
+  Image(const Surface& s) : box(s.box), pixels(s.pixels), stride(s.stride) {}  // NOLINT: a surface reads as an image
+  const uint32_t* row(int32_t x, int32_t y) const {
+    return pixels + static_cast<size_t>(y - box.top) * stride + static_cast<size_t>(x - box.left);
+  }
+};
+
+// A working surface that owns its pixels.
+class Buffer {
+ public:
+  // `box` filled with transparent white; false when memory runs out.
+  bool allocate(const Box& box);
+  // `box` holding a copy of `from`'s pixels there (box inside from.box).
+  bool copyOf(const Surface& from, const Box& box);
+  Surface& surface() { return surface_; }
+
+ private:
+  std::unique_ptr<uint32_t[]> pixels_;
+  Surface surface_;
+};
+
+// ---- blend.cpp ----
+
+// Lays `n` source pixels over `dst` with per-pixel coverage `cover`
+// (0..255): the blend mode's result where the backdrop is opaque, the
+// source colour where it is transparent, source-over alpha.
+using RowBlender = void (*)(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n);
+RowBlender rowBlender(BlendMode mode);
+// The same with the backdrop's alpha kept: the backdrop colour moves towards
+// the blend result by `cover` (adjustments and clipped drawing).
+RowBlender rowBlenderAtop(BlendMode mode);
+// Moves `dst` towards `src` by `t` (0..255), premultiplied: a pass-through
+// group's opacity and masks.
+void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
+
+// ---- masks.cpp ----
+
+// The box outside which the record's masks hide everything, within `canvas`
+// (the whole canvas when they hide nothing there).
+Box maskBounds(const LayerRecord& r, const Box& canvas);
+
+// A record's masks over one area, row by row: 255 shows, 0 hides. The
+// vector mask's coverage takes memory and time proportional to the area.
+class MaskRows {
+ public:
+  // False when memory runs out.
+  bool prepare(const LayerRecord& r, const Box& area);
+  // True when some mask acts (otherwise row() is not to be called).
+  bool active() const { return active_; }
+  // The mask values of row `y` of the area.
+  const uint8_t* row(int32_t y);
+
+ private:
+  // The raster mask's values of row `y` into row_.
+  void rasterRow(int32_t y);
+
+  const LayerRecord* record_ = nullptr;
+  Box area_;
+  bool active_ = false, raster_ = false;
+  std::vector<uint8_t> row_;
+  std::vector<uint8_t> vector_;  // the vector mask's coverage over the area, when it has one
+};
+
+// ---- layers.cpp ----
+
+// What the renderer keeps between draws of one document.
+struct Context {
+  const Document& document;
+  Box canvas;
+  std::vector<uint8_t> random;  // dissolve's table, one byte per canvas pixel, made on first use
+  explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height} {}
+  const uint8_t* randomTable();
+};
+
+// The base of a clipping group whose clipped layers are drawn in place
+// onto the backdrop: its shape (alpha times masks times opacity) over its
+// box. A clipped layer replaces the share of each backdrop pixel that the
+// base contributed: its coverage is scaled by shape / backdrop alpha and it
+// blends atop (the backdrop's alpha stays).
+struct ClipShape {
+  Box box;
+  std::vector<uint8_t> shape;
+  uint32_t at(int32_t x, int32_t y) const {
+    if (x < box.left || y < box.top || x >= box.right || y >= box.bottom) return 0;
+    return shape[static_cast<size_t>(y - box.top) * static_cast<size_t>(box.right - box.left) +
+                 static_cast<size_t>(x - box.left)];
+  }
+};
+
+// Whether the record draws anything at all (visible, opacity above 0).
+bool shows(const LayerRecord& r);
+// The canvas box a pixel, fill or adjustment layer can change.
+Box layerBounds(const Context& c, const LayerRecord& r);
+// Lays `src` (its pixels over `area`) onto `dst` inside `area` with `mode`,
+// coverage alpha * opacityFill / 65025 (opacityFill: opacity times fill
+// opacity, 0..65025), cut by the masks of `maskOwner` and by `clip`.
+// Clipped or `atop` (an adjustment's changed backdrop), the backdrop's
+// alpha stays.
+bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false);
+// Draws a pixel, fill or adjustment layer onto `dst` inside `limit` with
+// the layer's own mode, opacity and masks; `clip` as for drawImage.
+bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip);
+// The layer's colour over `area` (its pixels, or its fill drawn into
+// `scratch`). False when the layer has no colour of its own to draw.
+bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                  Image& out);
+
+// ---- groups.cpp ----
+
+// A group or a layer in the tree built from a list of records.
+struct Node {
+  const LayerRecord* record = nullptr;  // null for the root
+  std::vector<Node> children;           // a group's items, lowest first
+  bool isGroup() const { return record == nullptr || record->layerType == kLayerGroupHeader; }
+};
+
+// The tree of `records` (records of `document`, lowest first) by their
+// group links: every group a record lies in becomes a node, whether or not
+// its header is in the list. Headers and dividers themselves are not items.
+Node buildTree(const Document& document, const std::vector<const LayerRecord*>& records);
+// The canvas box the root's items can change.
+Box treeBounds(const Context& c, const Node& root);
+// Draws the root's items onto `dst` inside `limit`. False when memory runs out.
+bool renderTree(Context& c, const Node& root, Surface& dst, const Box& limit);
+
+}  // namespace korvex::psd::render
