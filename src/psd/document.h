@@ -101,6 +101,10 @@ struct LayerRecord {
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").
   bool blendClippedAsGroup = true;
+  // "infx": the effects inside the shape (overlays, satin, inner glow) are
+  // blended with the layer's pixels first and the result with the layer's
+  // mode and fill opacity ("blend interior effects as group").
+  bool blendInteriorEffects = false;
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;

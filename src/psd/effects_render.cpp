@@ -33,20 +33,6 @@ constexpr double kSigmaPerSize = 0.4;
 // Blurs `p` as a shadow or glow of `size` pixels.
 void blurBySize(Coverage& p, double size) { detail::blur(p, size * kSigmaPerSize); }
 
-Box grow(const Box& b, int32_t by) {
-  return {b.left - by, b.top - by, b.right + by, b.bottom + by};
-}
-
-Box intersect(const Box& a, const Box& b) {
-  return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-}
-
-Box unite(const Box& a, const Box& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
-}
-
 // The region an effect is worked out on: its image's `box` and the part of
 // the shape (with a 2-pixel margin of its outside) within `work` pixels of
 // the canvas, which is all that can reach the canvas. Beyond it the planes
@@ -176,8 +162,9 @@ Coverage bevelHeight(const Coverage& shape, const LayerEffect& e, double size, b
 // Appends an image of `alpha` (over `region`) in `rgb`, cropped to `box`,
 // or with per-pixel colours `colors` (over `box`) when given.
 void emit(const Coverage& alpha, const Box& region, const Box& box, uint32_t rgb, const uint32_t* colors,
-          BlendMode mode, double opacity, bool below, std::vector<EffectImage>& out) {
+          BlendMode mode, double opacity, bool below, EffectKind kind, std::vector<EffectImage>& out) {
   EffectImage image;
+  image.kind = kind;
   image.box = box;
   image.mode = mode;
   image.opacity = static_cast<uint8_t>(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
@@ -270,8 +257,8 @@ void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, c
     blurBySize(light, e.soften);
     blurBySize(dark, e.soften);
   }
-  emit(dark, region, box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, out);
-  emit(light, region, box, e.color, nullptr, e.mode, e.opacity, false, out);
+  emit(dark, region, box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind, out);
+  emit(light, region, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out);
 }
 
 void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, const Box& box,
@@ -333,7 +320,7 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
     case EffectKind::kStroke:
       return;  // drawStrokes
   }
-  emit(alpha, region, box, e.color, colors.empty() ? nullptr : colors.data(), e.mode, e.opacity, below, out);
+  emit(alpha, region, box, e.color, colors.empty() ? nullptr : colors.data(), e.mode, e.opacity, below, e.kind, out);
 }
 
 // The strokes (bottom to top), over one region: each is the band between
@@ -398,8 +385,8 @@ void drawStrokes(const std::vector<const LayerEffect*>& strokes, const EffectSou
     std::vector<uint32_t> colors;
     if (e.fill != StrokeFill::kColor && !fillColors(e, e.fill == StrokeFill::kGradient, s, box, colors)) continue;
     const uint32_t* c = colors.empty() ? nullptr : colors.data();
-    emit(outer[k], region, box, e.color, c, e.mode, e.opacity, true, out);
-    emit(inner[k], region, box, e.color, c, e.mode, e.opacity, false, out);
+    emit(outer[k], region, box, e.color, c, e.mode, e.opacity, true, e.kind, out);
+    emit(inner[k], region, box, e.color, c, e.mode, e.opacity, false, e.kind, out);
   }
 }
 

@@ -20,6 +20,7 @@ struct EffectImage {
   BlendMode mode = BlendMode::kNormal;
   uint8_t opacity = 255;
   bool below = false;  // drawn before the layer itself
+  EffectKind kind = EffectKind::kDropShadow;
 };
 
 // What an effect draw needs from the layer and the document.

@@ -202,6 +202,11 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       uint8_t flag = 1;
       data.u8(flag);
       r.blendClippedAsGroup = flag != 0;
+    } else if (key == "infx") {
+      // A flag byte and three bytes of padding.
+      uint8_t flag = 0;
+      data.u8(flag);
+      r.blendInteriorEffects = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {
