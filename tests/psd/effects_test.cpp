@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "psd/compositor.h"
 #include "psd/effects.h"
 #include "psd/effects_raster.h"
 #include "psd/effects_render.h"
@@ -448,6 +449,48 @@ TEST(EffectsRaster, EdgeDistancesAreEuclidean) {
   EXPECT_FLOAT_EQ(d[0 * 9 + 0], std::sqrt(32.0f) - 0.5f);
   EXPECT_FLOAT_EQ(d[1 * 9 + 7], std::sqrt(18.0f) - 0.5f);
   EXPECT_FLOAT_EQ(d[8 * 9 + 0], 0.25f);
+}
+
+TEST(EffectsComposite, AGroupShowsItsLayersStrokeAndShadowOnAGrownBox) {
+  // A 4 x 4 blue layer at (10, 10) in a group, with a 2-pixel red stroke
+  // outside and a sharp 50 % black shadow 6 pixels down.
+  test::PsdOptions o;
+  o.width = 30;
+  o.height = 30;
+  test::PsdRecord layer = test::solidLayer("fx", 10, 10, 4, 4, 0xFF0000FFu);
+  layer.blocks = {{"lfx2", effectsBlock(2, [](Bytes& b) {
+                     b.item("FrFX", "Objc");
+                     stroke(b, "OutF", 2);
+                     b.item("DrSh", "Objc").object("DrSh", 7);
+                     b.item("enab", "bool").u8(1);
+                     b.item("Md  ", "enum").id("BlnM").id("Nrml");
+                     b.item("Clr ", "Objc");
+                     rgb(b, 0, 0, 0);
+                     unitFloat(b, "Opct", "#Prc", 50);
+                     unitFloat(b, "lagl", "#Ang", 90);
+                     unitFloat(b, "Dstn", "#Pxl", 6);
+                     unitFloat(b, "blur", "#Pxl", 0);
+                   })}};
+  const std::string bytes = test::makePsd(o, test::group("g", {layer}));
+  Document d;
+  std::string error;
+  ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
+  std::vector<const LayerRecord*> cell;
+  for (const LayerRecord& r : d.layerRecords) cell.push_back(&r);
+  Compositor compositor(d);
+  Box touched;
+  ASSERT_TRUE(compositor.composite(cell, touched));
+  EXPECT_LE(touched.left, 8);
+  EXPECT_LE(touched.top, 8);
+  EXPECT_GE(touched.bottom, 20);  // the shadow reaches down to row 19
+  const uint32_t* p = compositor.canvas();
+  auto at = [&](int x, int y) { return p[y * 30 + x]; };
+  EXPECT_EQ(at(12, 12), 0xFF0000FFu);  // the layer
+  EXPECT_EQ(at(8, 12), 0xFFFF0000u);   // the stroke
+  EXPECT_EQ(at(9, 9), 0xFFFF0000u);
+  EXPECT_EQ(at(7, 12) >> 24, 0u);      // beyond the stroke
+  EXPECT_EQ(at(12, 19), 0x80000000u);  // the shadow, half covering
+  EXPECT_EQ(at(12, 20) >> 24, 0u);
 }
 
 }  // namespace
