@@ -8,7 +8,10 @@
 //                     satin, inner glow, inner shadows, strokes, bevel and
 //                     emboss (its shadow part, then its highlight part)
 // Effects of one kind that occur several times ("lmfx" lists) keep the
-// list's order reversed: the first entry of a list is the topmost.
+// list's order reversed: the first entry of a list is the topmost. Strokes
+// lie side by side rather than over each other: the outside part of a
+// stroke lies behind the layer's own edge pixels, and an upper stroke takes
+// its band from the strokes below it.
 //
 // Every effect image is blended onto the canvas with the effect's own blend
 // mode and opacity; the effects over the layer act only where the layer's

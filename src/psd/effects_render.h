@@ -36,7 +36,9 @@ struct EffectSource {
 int32_t effectsReach(const LayerEffects& effects);
 
 // Draws every effect of `effects` for `source` into `out` (cleared first),
-// in drawing order, each on the shape's box grown by its reach and clipped
+// in drawing order (the images below the layer and those above it each in
+// the order they are to be drawn; several strokes come topmost first, see
+// effects_render.cpp), each on the shape's box grown by its reach and clipped
 // to the canvas; an effect that draws nothing is left out. Work is
 // proportional to those boxes. False when memory runs out.
 bool renderEffects(const LayerEffects& effects, const EffectSource& source, std::vector<EffectImage>& out);
