@@ -181,7 +181,7 @@ void edgeDistance(const Coverage& shape, std::vector<float>& distance) {
   std::vector<int32_t> site(f.size()), v;
   for (int32_t y = 0; y < h; ++y) {
     const size_t o = static_cast<size_t>(y) * width;
-    for (size_t x = 0; x < width; ++x) f[x] = shape.values[o + x] >= 0.5f ? 0 : inf;
+    for (size_t x = 0; x < width; ++x) f[x] = shape.values[o + x] > 0 ? 0 : inf;
     envelope(f.data(), w, &distance[o], site.data(), v, z);
     for (size_t x = 0; x < width; ++x) {
       const int32_t s = site[x];
@@ -204,15 +204,14 @@ void edgeDistance(const Coverage& shape, std::vector<float>& distance) {
     for (size_t k = 0; k < n; ++k) {
       envelope(&strip[k * rows], h, d.data(), site.data(), v, z);
       for (size_t y = 0; y < rows; ++y) {
+        // The edge of a pixel of coverage c lies c - 0.5 beyond its centre
+        // (inside a covered pixel: 0.5 - c from its centre, negative when
+        // the pixel is mostly covered).
         const float a = shape.values[y * width + x0 + k];
-        float best = 0;
-        if (a < 0.5f) {
-          best = inf;
+        float best = 0.5f - a;
+        if (a <= 0) {
           const int32_t s = site[y];
-          // The edge of a pixel of coverage c lies c - 0.5 beyond its centre.
-          if (s >= 0) best = std::sqrt(d[y]) - (cover[k * rows + static_cast<size_t>(s)] - 0.5f);
-          // A partly covered pixel outside holds the edge itself.
-          if (a > 0) best = std::min(best, 0.5f - a);
+          best = s >= 0 ? std::sqrt(d[y]) - (cover[k * rows + static_cast<size_t>(s)] - 0.5f) : inf;
         }
         distance[y * width + x0 + k] = best;
       }
@@ -226,13 +225,8 @@ void dilate(const Coverage& shape, double amount, Coverage& out) {
   std::vector<float> distance;
   edgeDistance(shape, distance);
   const float reach = static_cast<float>(amount) + 0.5f;
-  for (size_t i = 0; i < out.values.size(); ++i) {
-    if (shape.values[i] >= 0.5f) {
-      out.values[i] = 1;
-      continue;
-    }
+  for (size_t i = 0; i < out.values.size(); ++i)
     out.values[i] = std::max(shape.values[i], std::clamp(reach - distance[i], 0.0f, 1.0f));
-  }
 }
 
 void invert(Coverage& plane) {

@@ -28,11 +28,13 @@ struct Coverage {
 // per pixel whatever the deviation.
 void blur(Coverage& plane, double sigma);
 
-// For every pixel outside the shape (coverage below 0.5; the others get 0),
-// the distance from its centre to the shape's edge within the plane: the exact Euclidean
-// distance to the nearest shape pixel, corrected by that pixel's coverage
-// for where an anti-aliased edge lies. Linear time (Felzenszwalb and
-// Huttenlocher's lower envelope of parabolas, rows then columns).
+// For every pixel, the distance from its centre to the shape's edge within
+// the plane. Every pixel of any coverage belongs to the shape (as
+// Photoshop's strokes show); the edge of a pixel of coverage c lies c - 0.5
+// beyond its centre. Outside the shape: the exact Euclidean distance to the
+// nearest shape pixel, so corrected; on a shape pixel: 0.5 - c (negative
+// on mostly covered pixels). Linear time (Felzenszwalb and Huttenlocher's
+// lower envelope of parabolas, rows then columns).
 void edgeDistance(const Coverage& shape, std::vector<float>& distance);
 
 // The shape grown by `amount` pixels, anti-aliased: each pixel's coverage

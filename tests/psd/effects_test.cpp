@@ -441,14 +441,15 @@ TEST(EffectsRaster, EdgeDistancesAreEuclidean) {
   p.width = p.height = 9;
   p.values.assign(81, 0);
   p.at(4, 4) = 1;
-  p.at(0, 8) = 0.25f;  // a partly covered pixel holds the edge itself
+  p.at(0, 8) = 0.25f;  // a faint pixel belongs to the shape, its edge 0.25 from its centre
   std::vector<float> d;
   detail::edgeDistance(p, d);
-  EXPECT_FLOAT_EQ(d[4 * 9 + 4], 0);
+  EXPECT_FLOAT_EQ(d[4 * 9 + 4], -0.5f);
   EXPECT_FLOAT_EQ(d[4 * 9 + 7], 2.5f);
   EXPECT_FLOAT_EQ(d[0 * 9 + 0], std::sqrt(32.0f) - 0.5f);
   EXPECT_FLOAT_EQ(d[1 * 9 + 7], std::sqrt(18.0f) - 0.5f);
   EXPECT_FLOAT_EQ(d[8 * 9 + 0], 0.25f);
+  EXPECT_FLOAT_EQ(d[6 * 9 + 0], 2.25f);  // 2 from the faint pixel's centre
 }
 
 TEST(EffectsComposite, AGroupShowsItsLayersStrokeAndShadowOnAGrownBox) {
