@@ -3,6 +3,8 @@
 // pixels. Photoshop's layer opacity acts on the layer and its effects as
 // one: with opacity below 100 % they are drawn onto a copy of the backdrop,
 // which is then mixed back by the opacity.
+#include <algorithm>
+
 #include "psd/effects_render.h"
 #include "psd/render.h"
 
@@ -61,13 +63,18 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   std::vector<EffectImage> images;
   if (!renderEffects(r.effects, source, images)) return false;
 
+  // Interior effects lie atop the layer's own pixels, with them as a group:
+  // always at full fill opacity, and when "blend interior effects as group"
+  // is on (the fill opacity then acts on them too). Otherwise, below full
+  // fill, they blend with what lies under the layer as well.
+  const bool grouped = r.blendInteriorEffects || r.fillOpacity == 255;
   Buffer copy;
   const bool whole = r.opacity < 255;
   if (whole && !copy.copyOf(dst, area)) return false;
   Surface& target = whole ? copy.surface() : dst;
   auto drawEffects = [&](bool below) {
     for (const EffectImage& e : images) {
-      if (e.below != below || (!below && r.blendInteriorEffects && interior(e.kind))) continue;
+      if (e.below != below || (!below && grouped && interior(e.kind))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
       if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, nullptr, e.mode, clip)) return false;
     }
@@ -75,18 +82,35 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   };
   if (!drawEffects(true)) return false;
   const Box own = intersect(layerBoundsWithin(r, c.canvas), area);
-  if (r.blendInteriorEffects) {
-    // The layer and its interior effects on their own canvas first.
+  if (grouped) {
+    // The layer on its own canvas, the interior effects laid atop it (each
+    // effect's coverage taken relative to the layer's own), then the whole
+    // with the layer's mode.
     Buffer group;
     if (!group.allocate(own) || !drawImage(c, group.surface(), content, own, 65025, &r, BlendMode::kNormal, nullptr))
       return false;
+    Surface& g = group.surface();
+    std::vector<uint32_t> relative;
     for (const EffectImage& e : images) {
-      if (!interior(e.kind)) continue;
-      const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
-      if (!drawImage(c, group.surface(), image, intersect(e.box, own), 255u * e.opacity, nullptr, e.mode, nullptr))
+      const Box box = intersect(e.box, own);
+      if (!interior(e.kind) || box.empty()) continue;
+      const size_t w = static_cast<size_t>(box.right - box.left);
+      relative.resize(w * static_cast<size_t>(box.bottom - box.top));
+      const Image source(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
+      for (int32_t y = box.top; y < box.bottom; ++y) {
+        const uint32_t* s = source.row(box.left, y);
+        const uint32_t* under = g.row(box.left, y);
+        uint32_t* out = &relative[static_cast<size_t>(y - box.top) * w];
+        for (size_t i = 0; i < w; ++i) {
+          const uint32_t a = s[i] >> 24, own8 = under[i] >> 24;
+          const uint32_t rel = own8 == 0 ? 0 : std::min<uint32_t>(255, (a * 255 + own8 / 2) / own8);
+          out[i] = rel << 24 | (s[i] & 0xFFFFFFu);
+        }
+      }
+      if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true))
         return false;
     }
-    if (!drawImage(c, target, group.surface(), own, 255u * r.fillOpacity, nullptr, r.blendMode, clip)) return false;
+    if (!drawImage(c, target, g, own, 255u * r.fillOpacity, nullptr, r.blendMode, clip)) return false;
   } else if (!drawImage(c, target, content, own, 255u * r.fillOpacity, &r, r.blendMode, clip)) {
     return false;
   }

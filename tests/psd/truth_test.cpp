@@ -54,7 +54,7 @@ struct Known {
 };
 
 const Known kKnown[] = {
-    {"ag-psd/test/read-write/effects/src.psd", 87.40, 183,
+    {"ag-psd/test/read-write/effects/src.psd", 88.22, 183,
      "layer effects: a noise gradient overlay (random per file), bevel, satin and glows within 10-40 levels"},
     {"ag-psd/test/read-write/adjustments/src.psd", 95.54, 71, "adjustment layers"},
     {"psd-tools/tests/psd_files/transparency/knockout-isolated-groups.psd", 88.91, 100, "knockout, vector masks"},
