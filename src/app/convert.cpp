@@ -145,6 +145,9 @@ bool renderPsdToPng(const std::string& psdPath, const std::string& pngPath) {
     printLine("reason: " + reason);
     return false;
   }
+  std::vector<const psd::LayerRecord*> all;
+  for (const psd::LayerRecord& r : document.layerRecords) all.push_back(&r);
+  printUndrawnWarnings(all);
   psd::Compositor compositor(document);
   psd::Box touched;
   if (!compositor.compositeDocument(touched)) {

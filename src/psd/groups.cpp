@@ -173,6 +173,10 @@ bool baseShape(Context& c, const Node& base, const Box& within, ClipShape& out) 
     if (!buffer.allocate(area) || !renderItems(c, base.children, buffer.surface(), area)) return false;
     image = buffer.surface();
     opacity = div255(opacity * r.fillOpacity);
+  } else if (r.layerType == kLayerAdjustment) {
+    // An adjustment's shape is its masks alone.
+    scratch.assign(static_cast<size_t>(area.right - area.left), 0xFF000000u);
+    image = Image{area, scratch.data(), 0};
   } else if (!layerContent(c, r, area, scratch, image)) {
     return true;
   }

@@ -123,6 +123,18 @@ void printTooManyCells() {
 
 }  // namespace
 
+void printUndrawnWarnings(const std::vector<const psd::LayerRecord*>& records) {
+  for (const psd::LayerRecord* r : records) {
+    if (!r->visible) continue;
+    const std::string name = sjisToConsole(rawName(*r));
+    if (r->layerType == psd::kLayerAdjustment && !r->hasGradientMap && r->warning.empty() && r->adjustment &&
+        r->adjustment->kind == psd::AdjustmentKind::kUnknown)
+      printLine(psd::unknownAdjustmentWarning(name, *r->adjustment));
+    else if (!r->warning.empty())
+      printLine("warning: layer \"" + name + "\" is not drawn: " + r->warning);
+  }
+}
+
 ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table) {
   const psd::Document& doc = *document;
   psd::Compositor compositor(doc);
@@ -171,6 +183,7 @@ ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTa
           printTooManyCells();
           return ExtractStatus::kTooManyCells;
         }
+        printUndrawnWarnings(pending);
         psd::Box touched;
         std::unique_ptr<CellImage> cell;
         const bool composited = compositor.composite(pending, touched);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/cell_image.h"
 #include "psd/document.h"
@@ -25,5 +26,10 @@ ExtractStatus extractPsdCells(const std::string& path, CellTable& table, std::st
 // keeps `document` alive through table.pixelOwners. On any status but kOk
 // the table is unchanged.
 ExtractStatus extractCells(std::shared_ptr<const psd::Document> document, CellTable& table);
+
+// Prints a "warning: ..." line naming each visible record of `records` that
+// is left undrawn: an adjustment kind Korvex cannot apply, a fill whose
+// settings it cannot draw.
+void printUndrawnWarnings(const std::vector<const psd::LayerRecord*>& records);
 
 }  // namespace korvex

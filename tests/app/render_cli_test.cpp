@@ -43,6 +43,25 @@ TEST(RenderCli, WritesTheWholeDocumentAsAnRgbaPng) {
   EXPECT_EQ(pixelAt(image, 0, 1) >> 24, 0u);
 }
 
+TEST(RenderCli, AnAdjustmentKorvexCannotApplyIsNamedInAWarning) {
+  test::TempDir dir;
+  test::PsdRecord lookup;
+  lookup.kind = test::PsdRecordKind::kAdjustment;
+  lookup.name = "Lookup";
+  lookup.adjustmentKey = "clrL";
+  lookup.adjustmentBlock = std::string(4, '\0');
+  test::PsdOptions o;
+  o.width = 2;
+  o.height = 2;
+  ASSERT_TRUE(test::writePsd(dir.file("in.psd"), o, {test::solidLayer("l", 0, 0, 2, 2, 0xFF102030u), lookup}));
+  const test::RunResult r = test::runKorvex({"--render", dir.file("in.psd"), dir.file("out.png")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.stdErr, "warning: adjustment layer \"Lookup\" (clrL) is not drawn\n");
+  ImageBuffer image;
+  ASSERT_TRUE(read_png(image, dir.file("out.png")));
+  EXPECT_EQ(pixelAt(image, 1, 1), 0xFF102030u);
+}
+
 TEST(RenderCli, AnUnreadableDocumentFailsWithItsReason) {
   test::TempDir dir;
   test::writeFile(dir.file("bad.psd"), "8BPS");
