@@ -2,7 +2,9 @@
 // masks, fills and adjustments work on.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <climits>
 
 namespace korvex::psd {
 
@@ -11,5 +13,21 @@ struct Box {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   bool empty() const { return right <= left || bottom <= top; }
 };
+
+// The part of `a` inside `b` (empty when they do not meet).
+inline Box intersect(const Box& a, const Box& b) {
+  return Box{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+// `b` grown by `by` pixels on every side, saturating at the int32 range.
+inline Box grow(const Box& b, int32_t by) {
+  auto at = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  return Box{at(int64_t{b.left} - by), at(int64_t{b.top} - by), at(int64_t{b.right} + by), at(int64_t{b.bottom} + by)};
+}
+// The smallest box holding both.
+inline Box unite(const Box& a, const Box& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return Box{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
 
 }  // namespace korvex::psd

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "psd/adjustments.h"
+#include "psd/effects.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
 #include "psd/vector_mask.h"
@@ -129,6 +130,10 @@ struct LayerRecord {
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").
   bool blendClippedAsGroup = true;
+  // "infx": the effects inside the shape (overlays, satin, inner glow) are
+  // blended with the layer's pixels first and the result with the layer's
+  // mode and fill opacity ("blend interior effects as group").
+  bool blendInteriorEffects = false;
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
@@ -143,6 +148,7 @@ struct LayerRecord {
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
+  LayerEffects effects;         // "lfx2" or "lmfx"; a damaged block leaves them empty with a warning
   // "vmsk" / "vsms": the path that cuts the layer. A fill layer with one
   // is drawn within the path's bounds.
   std::optional<VectorMask> vectorMask;

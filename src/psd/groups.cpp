@@ -174,9 +174,11 @@ bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const
   return renderGroup(c, n, dst, limit, clip);
 }
 
-// The shape of a clipping group's base over `area` (see ClipShape).
-bool baseShape(Context& c, const Node& base, const Box& area, ClipShape& out) {
+// The shape of a clipping group's base over `within` (see ClipShape): a
+// layer's own pixels, not its effects.
+bool baseShape(Context& c, const Node& base, const Box& within, ClipShape& out) {
   const LayerRecord& r = *base.record;
+  const Box area = base.isGroup() ? within : intersect(within, layerBoundsWithin(r, c.canvas));
   out.box = area;
   out.shape.assign(static_cast<size_t>(area.right - area.left) * static_cast<size_t>(area.bottom - area.top), 0);
   if (area.empty()) return true;

@@ -7,7 +7,10 @@
 //     reserved (6), channels (2),
 //     height (4), width (4), depth (2), colour mode (2)
 //   colour mode data: length (4) + data (the 768-byte palette of indexed files)
-//   image resources: length (4) + data (not needed here)
+//   image resources: length (4) + resource blocks:
+//     "8BIM", id (2), name (Pascal string padded to an even length),
+//     data length (4), data padded to an even length; read here: 1037
+//     global light angle (4), 1049 global light altitude (4)
 //   layer and mask information: length (4; 8 in a PSB) +
 //     layer info: length (4; 8 in a PSB) + layer count (2, negative when the merged
 //       image's first extra channel is its transparency) + layer records +
@@ -23,6 +26,7 @@
 //
 // Every length, count and offset is checked against the bytes that hold it
 // before use, and no buffer is allocated beyond what the data can decode to.
+#include <algorithm>
 #include <string>
 
 #include "psd/reader_internal.h"
@@ -86,6 +90,22 @@ bool readHeader(ByteReader& c, Header& h, std::string& error) {
   return true;
 }
 
+// The global light of the image resources. A resource list that does not
+// parse ends the search: the light keeps Photoshop's defaults.
+void readGlobalLight(ByteReader c, GlobalLight& light) {
+  std::string signature;
+  uint16_t id;
+  uint8_t nameLength;
+  uint32_t length;
+  ByteReader data;
+  while (c.key(signature) && signature == "8BIM" && c.u16(id) && c.u8(nameLength) &&
+         c.skip(nameLength + (nameLength + 1) % 2) && c.u32(length) && c.sub(length, data)) {
+    c.skip(std::min<size_t>(c.remaining(), length % 2));
+    int32_t value;
+    if ((id == 1037 || id == 1049) && data.i32(value)) (id == 1037 ? light.angle : light.altitude) = value;
+  }
+}
+
 }  // namespace
 
 int colorChannels(int mode) {
@@ -120,10 +140,12 @@ bool readPrologue(ByteReader& c, Header& h, std::string& error) {
     }
     h.palette.assign(colorData.here(), colorData.here() + 768);
   }
-  if (!c.u32(length) || !c.skip(length)) {
+  ByteReader resources;
+  if (!c.u32(length) || !c.sub(length, resources)) {
     error = "image resources: length runs past the end of the file" + c.where();
     return false;
   }
+  readGlobalLight(resources, h.light);
   return true;
 }
 

@@ -91,6 +91,27 @@ bool readFillBlock(const std::string& key, ByteReader data, LayerRecord& r, std:
   return true;
 }
 
+// The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
+// versioned descriptor (effects_parse.cpp has its items). A damaged block
+// leaves the layer without effects and says why in effects.warning: the
+// layer itself still draws.
+void readEffects(ByteReader data, const GlobalLight& light, LayerEffects& effects) {
+  uint32_t version = 0;
+  DescriptorValue block;
+  std::string error;
+  if (!data.u32(version)) {
+    error = "layer effects: the block ends early";
+  } else if (version != 0) {
+    error = "layer effects: version " + std::to_string(version) + " is not 0";
+  } else if (readVersionedDescriptor(data, block, error)) {
+    parseLayerEffects(block, light, effects, error);
+  }
+  if (!error.empty()) {
+    effects = LayerEffects();
+    effects.warning = error;
+  }
+}
+
 // A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
 struct TaggedBlock {
   std::string key;
@@ -151,6 +172,7 @@ struct StoredRectangle {
 // The tagged blocks after a record's name.
 bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::string& error) {
   TaggedBlock block;
+  bool multiEffects = false;  // an "lmfx" block holds every effect of "lfx2" and more
   for (BlockStep step; (step = nextTaggedBlock(c, false, h.large, block)) != BlockStep::kEnd;) {
     const std::string& key = block.key;
     ByteReader& data = block.data;
@@ -180,6 +202,9 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       r.sectionType = static_cast<int32_t>(type);
       std::string sig, blend;
       if (data.key(sig) && data.key(blend)) r.blendMode = blendModeOf(blend);
+    } else if (key == "lmfx" || (key == "lfx2" && !multiEffects)) {
+      multiEffects = key == "lmfx";
+      readEffects(data, h.light, r.effects);
     } else if (key == "iOpa") {
       data.u8(r.fillOpacity);
     } else if (key == "clbl") {
@@ -192,6 +217,11 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       uint8_t flag = 0;
       data.u8(flag);
       r.knockout = flag != 0;
+    } else if (key == "infx") {
+      // A flag byte and three bytes of padding.
+      uint8_t flag = 0;
+      data.u8(flag);
+      r.blendInteriorEffects = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {

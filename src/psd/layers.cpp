@@ -2,9 +2,9 @@
 // opacity, fill opacity, masks, clipping) and its blend onto a surface.
 //
 // A layer is drawn in one pass over its box: the colour row, the coverage
-// row, then the blend. Layer effects that lie below or above the layer are
-// images of the same kind, drawn with drawImage before or after the layer's
-// own drawImage in drawLayer.
+// row, then the blend. A layer with effects is drawn by drawWithEffects
+// (layer_effects.cpp): its effect images are drawn with drawImage before
+// and after the layer's own.
 #include <algorithm>
 #include <new>
 
@@ -93,16 +93,21 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
 
 }  // namespace
 
-Box layerBounds(const Context& c, const LayerRecord& r) {
+Box layerBoundsWithin(const LayerRecord& r, const Box& within) {
   if (!shows(r)) return Box{};
-  if (drawsStoredPixels(r)) return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, c.canvas));
+  if (drawsStoredPixels(r)) return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, within));
   switch (r.layerType) {
     case kLayerSolidColor:
     case kLayerGradientFill:
-    case kLayerPatternFill: return maskBounds(r, c.canvas);
-    case kLayerAdjustment: return adjusts(r) ? maskBounds(r, c.canvas) : Box{};
+    case kLayerPatternFill: return maskBounds(r, within);
+    case kLayerAdjustment: return adjusts(r) ? maskBounds(r, within) : Box{};
     default: return Box{};  // a pixel layer without pixels
   }
+}
+
+Box layerBounds(const Context& c, const LayerRecord& r) {
+  const Box own = layerBoundsWithin(r, c.canvas);
+  return drawsEffects(r) ? unite(own, effectsBounds(c, r)) : own;
 }
 
 bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
@@ -180,6 +185,7 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   if (clip) area = intersect(area, clip->box);
   if (area.empty()) return true;
   if (r.layerType == kLayerAdjustment) return drawAdjustment(c, r, dst, area, clip);
+  if (drawsEffects(r)) return drawWithEffects(c, r, dst, area, clip);
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;

@@ -27,6 +27,7 @@ struct Header {
   int channels = 3;
   bool large = false;  // version 2 (PSB): wider length fields
   std::vector<uint8_t> palette;  // 768 bytes: 256 reds, 256 greens, 256 blues
+  GlobalLight light;             // image resources 1037 and 1049
 };
 
 // A length field: 4 bytes, or 8 in a large document. A length beyond the

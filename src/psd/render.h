@@ -23,16 +23,13 @@ namespace korvex::psd::render {
 
 constexpr uint32_t kTransparentWhite = 0x00FFFFFFu;
 
+// Box arithmetic (box.h), also by its render:: names.
+using psd::grow;
+using psd::intersect;
+using psd::unite;
+
 inline uint32_t div255(uint32_t v) { return (v + 127) / 255; }
 
-inline Box intersect(const Box& a, const Box& b) {
-  return Box{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
-}
-inline Box unite(const Box& a, const Box& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return Box{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
-}
 // The box of `width` x `height` pixels at (left, top), computed without overflow.
 Box boxAt(int64_t left, int64_t top, int64_t width, int64_t height);
 
@@ -147,8 +144,12 @@ struct ClipShape {
 
 // Whether the record draws anything at all (visible, opacity above 0).
 bool shows(const LayerRecord& r);
-// The canvas box a pixel, fill or adjustment layer can change.
+// The canvas box a pixel, fill or adjustment layer can change, its
+// effects included.
 Box layerBounds(const Context& c, const LayerRecord& r);
+// The box of the layer's own pixels (or fill) within `within`, masks
+// applied, effects not included.
+Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // Lays `src` (its pixels over `area`) onto `dst` inside `area` with `mode`,
 // coverage alpha * opacityFill / 65025 (opacityFill: opacity times fill
 // opacity, 0..65025), cut by the masks of `maskOwner` and by `clip`.
@@ -163,6 +164,18 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
 // `scratch`). False when the layer has no colour of its own to draw.
 bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
                   Image& out);
+
+// ---- layer_effects.cpp ----
+
+// Whether the record is a shown pixel or fill layer whose effects draw.
+bool drawsEffects(const LayerRecord& r);
+// The canvas box the layer's effects can change.
+Box effectsBounds(const Context& c, const LayerRecord& r);
+// Draws the layer and its effects onto `dst` inside `area` (within the
+// layer's bounds): the effects below, the layer at its fill opacity, the
+// effects above, and the layer's opacity over the whole. `clip` as for
+// drawImage.
+bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip);
 
 // ---- groups.cpp ----
 

@@ -510,7 +510,15 @@ std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) 
   b.u16(static_cast<uint32_t>(o.depth));
   b.u16(static_cast<uint32_t>(o.colorMode));
   b.u32(0);  // colour mode data
-  b.u32(0);  // image resources
+  Bytes resources;
+  for (const auto& [id, data] : o.resources) {
+    resources.raw("8BIM");
+    resources.u16(id);
+    resources.u16(0);  // empty name, padded
+    resources.u32(static_cast<uint32_t>(data.size()));
+    resources.raw(data + std::string(data.size() % 2, '\0'));
+  }
+  b.block(resources.str());  // image resources
 
   std::string info = layerInfo(o, records);
   Bytes section;

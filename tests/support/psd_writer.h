@@ -64,6 +64,8 @@ struct PsdOptions {
   // Tagged blocks of the layer and mask section as (key, data), written
   // after the layer info ("Patt" and the like).
   std::vector<std::pair<std::string, std::string>> globalBlocks;
+  // Image resources as (id, data), unnamed ("8BIM" blocks, data padded).
+  std::vector<std::pair<uint16_t, std::string>> resources;
 };
 
 // A pixel layer filled with one colour.

@@ -1,0 +1,345 @@
+// Layer effect settings from their descriptors.
+//
+// An "lfx2" or "lmfx" block: version (4) = 0, then a versioned descriptor
+// (class "null") with
+//   "Scl "            UntF #Prc  the effects' scale
+//   "masterFXSwitch"  bool       false when the effects are hidden
+// and one object per effect, or a list of objects for kinds that may occur
+// several times:
+//   "DrSh" / "dropShadowMulti"    "IrSh" / "innerShadowMulti"
+//   "OrGl"  "IrGl"  "ebbl" (bevel and emboss)  "ChFX" (satin)
+//   "SoFi" / "solidFillMulti"     "GrFl" / "gradientFillMulti"
+//   "patternFill"                 "FrFX" / "frameFXMulti" (stroke)
+// Every effect object has "enab" (bool) and, in newer files, "present"
+// (false: a placeholder the dialog shows, never drawn). Their settings:
+//   "Md  " enum BlnM, "Opct" UntF #Prc, "Clr " colour object,
+//   "uglg" bool use global light, "lagl" UntF #Ang angle,
+//   "Dstn" distance, "Ckmt" spread or choke (a percentage stored as #Pxl),
+//   "blur" size, "TrnS" / "MpgS" contour (ShpC: "Crv " list of CrPt with
+//   "Hrzn", "Vrtc" 0..255 and "Cnty" bool), "layerConceals" bool,
+//   "GlwT" enum BETE ("SfBL" softer, "PrBL" precise), "Inpr" range,
+//   "glwS" enum IGSr ("SrcC" centre, "SrcE" edge), "Invr" bool;
+//   bevels: "hglM"/"hglC"/"hglO" and "sdwM"/"sdwC"/"sdwO" for the highlight
+//   and the shadow, "bvlT" technique ("SfBL", "PrBL", "Slmt"), "bvlS" style
+//   ("OtrB", "InrB", "Embs", "PlEb", "strokeEmboss"), "Lald" altitude,
+//   "srgR" depth, "bvlD" direction ("In  " up, "Out " down), "Sftn" soften;
+//   strokes: "Styl" enum FStl ("OutF", "InsF", "CtrF"), "PntT" enum FrFl
+//   ("SClr", "GrFl", "Ptrn"), "Sz  " width;
+//   gradients and patterns: the items of gradient and pattern fill layers.
+#include <algorithm>
+#include <cmath>
+
+#include "psd/descriptor.h"
+#include "psd/document.h"
+#include "psd/effects.h"
+
+namespace korvex::psd {
+namespace {
+
+// Sizes Photoshop's dialogs allow (pixels) and the largest scale: damaged
+// numbers are clamped to them so no effect can ask for unbounded work.
+constexpr double kMaxLength = 1000;
+constexpr double kMaxScale = 10;
+
+double clampNumber(double v, double lo, double hi) {
+  if (!(v >= lo)) return lo;  // NaN too
+  return v > hi ? hi : v;
+}
+
+BlendMode blendModeOf(const std::string& id) {
+  static const struct {
+    const char* id;
+    BlendMode mode;
+  } kModes[] = {
+      {"Nrml", BlendMode::kNormal},           {"Dslv", BlendMode::kDissolve},
+      {"Drkn", BlendMode::kDarken},           {"Mltp", BlendMode::kMultiply},
+      {"CBrn", BlendMode::kColorBurn},        {"linearBurn", BlendMode::kLinearBurn},
+      {"darkerColor", BlendMode::kDarkerColor}, {"Lghn", BlendMode::kLighten},
+      {"Scrn", BlendMode::kScreen},           {"CDdg", BlendMode::kColorDodge},
+      {"linearDodge", BlendMode::kLinearDodge}, {"lighterColor", BlendMode::kLighterColor},
+      {"Ovrl", BlendMode::kOverlay},          {"SftL", BlendMode::kSoftLight},
+      {"HrdL", BlendMode::kHardLight},        {"vividLight", BlendMode::kVividLight},
+      {"linearLight", BlendMode::kLinearLight}, {"pinLight", BlendMode::kPinLight},
+      {"hardMix", BlendMode::kHardMix},       {"Dfrn", BlendMode::kDifference},
+      {"Xclu", BlendMode::kExclusion},        {"blendSubtraction", BlendMode::kSubtract},
+      {"blendDivide", BlendMode::kDivide},    {"H   ", BlendMode::kHue},
+      {"Strt", BlendMode::kSaturation},       {"Clr ", BlendMode::kColor},
+      {"Lmns", BlendMode::kLuminosity},
+  };
+  for (const auto& m : kModes)
+    if (id == m.id) return m.mode;
+  return BlendMode::kNormal;
+}
+
+uint32_t packRgb(double r, double g, double b) {
+  auto c = [](double v) { return static_cast<uint32_t>(std::lround(clampNumber(v, 0, 255))); };
+  return c(r) << 16 | c(g) << 8 | c(b);
+}
+
+// sRGB from CIE Lab (D50, as Photoshop's Lab colours), through XYZ and a
+// Bradford adaptation to D65.
+uint32_t labToRgb(double l, double a, double b) {
+  const double fy = (l + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
+  auto finv = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
+  const double x = 0.9642 * finv(fx), y = finv(fy), z = 0.8249 * finv(fz);
+  const double lin[3] = {3.1339 * x - 1.6169 * y - 0.4906 * z, -0.9788 * x + 1.9161 * y + 0.0334 * z,
+                         0.0719 * x - 0.2290 * y + 1.4052 * z};
+  double out[3];
+  for (int i = 0; i < 3; ++i) {
+    const double v = clampNumber(lin[i], 0, 1);
+    out[i] = 255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055);
+  }
+  return packRgb(out[0], out[1], out[2]);
+}
+
+// The contour of an effect: a ShpC object with a "Crv " list of points.
+// Fewer than two points, or points out of order, keep the linear contour.
+Contour contourOf(const DescriptorValue* shape) {
+  Contour contour;
+  if (!shape) return contour;
+  struct Point {
+    double x, y;
+    bool smooth;
+  };
+  std::vector<Point> points;
+  for (const DescriptorValue& p : shape->list("Crv ")) {
+    const double x = clampNumber(p.number("Hrzn", -1), -1, 255);
+    if (x < 0 || (!points.empty() && x <= points.back().x)) return Contour();
+    points.push_back({x, clampNumber(p.number("Vrtc", 0), 0, 255), p.boolean("Cnty", true)});
+  }
+  if (points.size() < 2) return contour;
+  const size_t n = points.size();
+  // Natural cubic spline: second derivatives m[i] with m[0] = m[n-1] = 0.
+  std::vector<double> m(n, 0), u(n, 0);
+  for (size_t i = 1; i + 1 < n; ++i) {
+    const double hl = points[i].x - points[i - 1].x, hr = points[i + 1].x - points[i].x;
+    const double sig = hl / (hl + hr);
+    const double p = sig * m[i - 1] + 2;
+    m[i] = (sig - 1) / p;
+    const double d = (points[i + 1].y - points[i].y) / hr - (points[i].y - points[i - 1].y) / hl;
+    u[i] = (6 * d / (hl + hr) - sig * u[i - 1]) / p;
+  }
+  for (size_t i = n - 1; i-- > 0;) m[i] = m[i] * m[i + 1] + u[i];
+  bool identity = true;
+  size_t k = 0;
+  for (int x = 0; x < 256; ++x) {
+    double y;
+    if (x <= points.front().x) {
+      y = points.front().y;
+    } else if (x >= points.back().x) {
+      y = points.back().y;
+    } else {
+      while (points[k + 1].x < x) ++k;
+      const Point &a = points[k], &b = points[k + 1];
+      const double h = b.x - a.x, t = (x - a.x) / h;
+      if (!a.smooth || !b.smooth) {
+        y = a.y + t * (b.y - a.y);
+      } else {
+        const double s = 1 - t;
+        y = s * a.y + t * b.y + ((s * s * s - s) * m[k] + (t * t * t - t) * m[k + 1]) * h * h / 6;
+      }
+    }
+    const uint8_t v = static_cast<uint8_t>(std::lround(clampNumber(y, 0, 255)));
+    contour.table[static_cast<size_t>(x)] = v;
+    identity = identity && v == x;
+  }
+  contour.linear = identity;
+  return contour;
+}
+
+// What every effect object may hold.
+void readCommon(const DescriptorValue& d, const GlobalLight& light, double scale, LayerEffect& e) {
+  e.mode = blendModeOf(d.enumValue("Md  "));
+  e.opacity = clampNumber(d.number("Opct", 100), 0, 100) / 100;
+  e.angle = d.boolean("uglg", false) ? light.angle : clampNumber(d.number("lagl", 120), -360, 360);
+  e.distance = clampNumber(d.number("Dstn", 0), 0, kMaxLength) * scale;
+  e.spread = clampNumber(d.number("Ckmt", 0), 0, 100) / 100;
+  e.size = clampNumber(d.number("blur", 0), 0, kMaxLength) * scale;
+  e.range = clampNumber(d.number("Inpr", 50), 1, 100) / 100;
+  e.contour = contourOf(d.find("TrnS") ? d.find("TrnS") : d.find("MpgS"));
+  e.invert = d.boolean("Invr", false);
+  e.knockOut = d.boolean("layerConceals", true);
+  e.precise = d.enumValue("GlwT") == "PrBL";
+  e.fromCenter = d.enumValue("glwS") == "SrcC";
+}
+
+// A colour item: false with `error` when it is missing or unreadable.
+bool readColor(const DescriptorValue& d, const char* key, uint32_t& rgb, std::string& error) {
+  const DescriptorValue* c = d.find(key);
+  if (c && parseDescriptorColor(*c, rgb)) return true;
+  error = c ? "unknown colour space " + c->classId : "no colour";
+  return false;
+}
+
+bool readBevel(const DescriptorValue& d, const GlobalLight& light, double scale, LayerEffect& e,
+               std::string& error) {
+  if (!readColor(d, "hglC", e.color, error) || !readColor(d, "sdwC", e.shadowColor, error)) return false;
+  e.mode = blendModeOf(d.enumValue("hglM"));
+  e.opacity = clampNumber(d.number("hglO", 75), 0, 100) / 100;
+  e.shadowMode = blendModeOf(d.enumValue("sdwM"));
+  e.shadowOpacity = clampNumber(d.number("sdwO", 75), 0, 100) / 100;
+  const std::string technique = d.enumValue("bvlT");
+  e.technique = technique == "PrBL" ? BevelTechnique::kChiselHard
+                : technique == "Slmt" ? BevelTechnique::kChiselSoft
+                                      : BevelTechnique::kSmooth;
+  const std::string style = d.enumValue("bvlS");
+  e.bevelStyle = style == "OtrB"           ? BevelStyle::kOuter
+                 : style == "Embs"         ? BevelStyle::kEmboss
+                 : style == "PlEb"         ? BevelStyle::kPillowEmboss
+                 : style == "strokeEmboss" ? BevelStyle::kStrokeEmboss
+                                           : BevelStyle::kInner;
+  const bool global = d.boolean("uglg", false);
+  e.altitude = global ? light.altitude : clampNumber(d.number("Lald", 30), 0, 90);
+  e.depth = clampNumber(d.number("srgR", 100), 1, 1000) / 100;
+  e.up = d.enumValue("bvlD") != "Out ";
+  e.soften = clampNumber(d.number("Sftn", 0), 0, kMaxLength) * scale;
+  return true;
+}
+
+bool readStroke(const DescriptorValue& d, double scale, LayerEffect& e, std::string& error) {
+  const std::string style = d.enumValue("Styl");
+  e.position = style == "InsF" ? StrokePosition::kInside
+               : style == "CtrF" ? StrokePosition::kCenter
+                                 : StrokePosition::kOutside;
+  e.size = clampNumber(d.number("Sz  ", 3), 0, kMaxLength) * scale;
+  const std::string paint = d.enumValue("PntT");
+  if (paint == "GrFl") {
+    e.fill = StrokeFill::kGradient;
+    return parseGradientFill(d, e.gradient, error);
+  }
+  if (paint == "Ptrn") {
+    e.fill = StrokeFill::kPattern;
+    return parsePatternFill(d, e.pattern, error);
+  }
+  return readColor(d, "Clr ", e.color, error);
+}
+
+// One effect object of kind `kind`: false with `error` when damaged.
+bool readEffect(const DescriptorValue& d, EffectKind kind, const GlobalLight& light, double scale,
+                LayerEffect& e, std::string& error) {
+  if (d.kind != DescriptorKind::kObject) {
+    error = "not an object";
+    return false;
+  }
+  e.kind = kind;
+  readCommon(d, light, scale, e);
+  switch (kind) {
+    case EffectKind::kBevel:
+      return readBevel(d, light, scale, e, error);
+    case EffectKind::kStroke:
+      return readStroke(d, scale, e, error);
+    case EffectKind::kGradientOverlay:
+      return parseGradientFill(d, e.gradient, error);
+    case EffectKind::kPatternOverlay:
+      return parsePatternFill(d, e.pattern, error);
+    case EffectKind::kOuterGlow:
+    case EffectKind::kInnerGlow:
+      // A gradient glow ("Grad" instead of "Clr ") draws with its first colour.
+      if (!d.find("Clr ") && d.find("Grad")) {
+        Gradient gradient;
+        if (!parseGradient(*d.find("Grad"), gradient, error)) return false;
+        const GradientColorStop& s = gradient.colors.front();
+        e.color = packRgb(s.red, s.green, s.blue);
+        return true;
+      }
+      return readColor(d, "Clr ", e.color, error);
+    default:
+      return readColor(d, "Clr ", e.color, error);
+  }
+}
+
+}  // namespace
+
+Contour::Contour() {
+  for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint8_t>(i);
+}
+
+bool parseDescriptorColor(const DescriptorValue& c, uint32_t& rgb) {
+  if (c.kind != DescriptorKind::kObject) return false;
+  if (c.classId == "RGBC") {
+    if (!c.find("Rd  ") && c.find("redFloat"))
+      rgb = packRgb(255 * c.number("redFloat"), 255 * c.number("greenFloat"), 255 * c.number("blueFloat"));
+    else
+      rgb = packRgb(c.number("Rd  "), c.number("Grn "), c.number("Bl  "));
+    return true;
+  }
+  if (c.classId == "Grsc") {
+    const double v = 255 * (1 - clampNumber(c.number("Gry "), 0, 100) / 100);
+    rgb = packRgb(v, v, v);
+    return true;
+  }
+  if (c.classId == "HSBC") {
+    const double h = std::fmod(clampNumber(c.number("H   "), 0, 360), 360) / 60;
+    const double s = clampNumber(c.number("Strt"), 0, 100) / 100, v = clampNumber(c.number("Brgh"), 0, 100) / 100;
+    const int sector = static_cast<int>(h);
+    const double f = h - sector, p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+    const double table[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+    rgb = packRgb(255 * table[sector][0], 255 * table[sector][1], 255 * table[sector][2]);
+    return true;
+  }
+  if (c.classId == "LbCl") {
+    rgb = labToRgb(clampNumber(c.number("Lmnc"), 0, 100), clampNumber(c.number("A   "), -128, 127),
+                   clampNumber(c.number("B   "), -128, 127));
+    return true;
+  }
+  if (c.classId == "CMYC") {
+    // Naive CMYK: no colour profile is applied.
+    const double k = 1 - clampNumber(c.number("Blck"), 0, 100) / 100;
+    auto channel = [&](const char* key) { return 255 * (1 - clampNumber(c.number(key), 0, 100) / 100) * k; };
+    rgb = packRgb(channel("Cyn "), channel("Mgnt"), channel("Ylw "));
+    return true;
+  }
+  return false;
+}
+
+bool parseLayerEffects(const DescriptorValue& block, const GlobalLight& light, LayerEffects& out,
+                       std::string& error) {
+  out = LayerEffects();
+  if (block.kind != DescriptorKind::kObject) {
+    error = "layer effects: not a descriptor object";
+    return false;
+  }
+  out.visible = block.boolean("masterFXSwitch", true);
+  out.scale = clampNumber(block.number("Scl ", 100), 1, 100 * kMaxScale) / 100;
+  // Keys in drawing order, bottom to top; each kind's list reversed.
+  static const struct {
+    const char* single;
+    const char* multi;
+    EffectKind kind;
+    const char* name;
+  } kKinds[] = {
+      {"DrSh", "dropShadowMulti", EffectKind::kDropShadow, "drop shadow"},
+      {"OrGl", nullptr, EffectKind::kOuterGlow, "outer glow"},
+      {"patternFill", nullptr, EffectKind::kPatternOverlay, "pattern overlay"},
+      {"GrFl", "gradientFillMulti", EffectKind::kGradientOverlay, "gradient overlay"},
+      {"SoFi", "solidFillMulti", EffectKind::kColorOverlay, "colour overlay"},
+      {"ChFX", nullptr, EffectKind::kSatin, "satin"},
+      {"IrGl", nullptr, EffectKind::kInnerGlow, "inner glow"},
+      {"IrSh", "innerShadowMulti", EffectKind::kInnerShadow, "inner shadow"},
+      {"FrFX", "frameFXMulti", EffectKind::kStroke, "stroke"},
+      {"ebbl", nullptr, EffectKind::kBevel, "bevel and emboss"},
+  };
+  for (const auto& k : kKinds) {
+    std::vector<const DescriptorValue*> objects;
+    if (const DescriptorValue* list = k.multi ? block.find(k.multi) : nullptr) {
+      for (const DescriptorValue& item : list->list()) objects.push_back(&item);
+      std::reverse(objects.begin(), objects.end());
+    } else if (const DescriptorValue* single = block.find(k.single)) {
+      objects.push_back(single);
+    }
+    for (const DescriptorValue* d : objects) {
+      if (!d->boolean("enab", false) || !d->boolean("present", true)) continue;
+      LayerEffect effect;
+      std::string reason;
+      if (!readEffect(*d, k.kind, light, out.scale, effect, reason)) {
+        if (!out.warning.empty()) out.warning += "; ";
+        out.warning += std::string(k.name) + ": " + reason;
+        continue;
+      }
+      out.effects.push_back(std::move(effect));
+    }
+  }
+  return true;
+}
+
+}  // namespace korvex::psd
