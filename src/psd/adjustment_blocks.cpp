@@ -234,14 +234,8 @@ bool colorFromSpace(uint16_t space, const int32_t c[3], uint32_t& rgb) {
       break;
     }
     case 7: {
-      // CIE Lab (D50) to XYZ, then to sRGB with Bradford-adapted primaries.
-      const double L = c[0] / 100.0, A = static_cast<int16_t>(c[1]) / 100.0, B = static_cast<int16_t>(c[2]) / 100.0;
-      const double fy = (L + 16) / 116, fx = fy + A / 500, fz = fy - B / 200;
-      auto inv = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
-      const double x = 0.9642 * inv(fx), y = inv(fy), z = 0.8249 * inv(fz);
-      const double lin[3] = {3.1338561 * x - 1.6168667 * y - 0.4906146 * z,
-                             -0.9787684 * x + 1.9161415 * y + 0.0334540 * z,
-                             0.0719453 * x - 0.2289914 * y + 1.4052427 * z};
+      double lin[3];
+      labToLinearSrgb(c[0] / 100.0, static_cast<int16_t>(c[1]) / 100.0, static_cast<int16_t>(c[2]) / 100.0, lin);
       double v[3];
       for (int i = 0; i < 3; ++i) v[i] = linearToSrgb(std::clamp(lin[i], 0.0, 1.0)) * 255;
       out = {v[0], v[1], v[2]};

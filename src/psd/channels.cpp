@@ -113,14 +113,9 @@ uint8_t srgb(double linear) {
 // CIE Lab (D50, as Photoshop stores it: L 0..255 for 0..100, a and b
 // offset by 128) to sRGB.
 uint32_t labToRgb(uint8_t l8, uint8_t a8, uint8_t b8) {
-  const double l = l8 * 100.0 / 255.0, a = a8 - 128.0, b = b8 - 128.0;
-  const double fy = (l + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
-  auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
-  const double x = 0.96422 * f(fx), y = f(fy), z = 0.82521 * f(fz);
-  const double r = 3.1338561 * x - 1.6168667 * y - 0.4906146 * z;
-  const double g = -0.9787684 * x + 1.9161415 * y + 0.0334540 * z;
-  const double bl = 0.0719453 * x - 0.2289914 * y + 1.4052427 * z;
-  return static_cast<uint32_t>(srgb(r)) << 16 | static_cast<uint32_t>(srgb(g)) << 8 | srgb(bl);
+  double lin[3];
+  colour::labToLinearSrgb(l8 * 100.0 / 255.0, a8 - 128.0, b8 - 128.0, lin);
+  return static_cast<uint32_t>(srgb(lin[0])) << 16 | static_cast<uint32_t>(srgb(lin[1])) << 8 | srgb(lin[2]);
 }
 
 }  // namespace

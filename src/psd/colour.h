@@ -12,6 +12,17 @@ namespace korvex::psd::colour {
 inline double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 inline double linearToSrgb(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055; }
 
+// CIE Lab (D50; L 0..100, a and b about -128..127) to linear-light sRGB
+// components through XYZ with Bradford-adapted primaries; unclamped.
+inline void labToLinearSrgb(double l, double a, double b, double lin[3]) {
+  const double fy = (l + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
+  auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
+  const double x = 0.96422 * f(fx), y = f(fy), z = 0.82521 * f(fz);
+  lin[0] = 3.1338561 * x - 1.6168667 * y - 0.4906146 * z;
+  lin[1] = -0.9787684 * x + 1.9161415 * y + 0.0334540 * z;
+  lin[2] = 0.0719453 * x - 0.2289914 * y + 1.4052427 * z;
+}
+
 // An RGB colour with components on [0, 255], unrounded.
 struct Rgb {
   double r = 0, g = 0, b = 0;

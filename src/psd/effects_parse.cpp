@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "psd/colour.h"
 #include "psd/descriptor.h"
 #include "psd/document.h"
 #include "psd/effects.h"
@@ -79,15 +80,12 @@ uint32_t packRgb(double r, double g, double b) {
 // sRGB from CIE Lab (D50, as Photoshop's Lab colours), through XYZ and a
 // Bradford adaptation to D65.
 uint32_t labToRgb(double l, double a, double b) {
-  const double fy = (l + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
-  auto finv = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
-  const double x = 0.9642 * finv(fx), y = finv(fy), z = 0.8249 * finv(fz);
-  const double lin[3] = {3.1339 * x - 1.6169 * y - 0.4906 * z, -0.9788 * x + 1.9161 * y + 0.0334 * z,
-                         0.0719 * x - 0.2290 * y + 1.4052 * z};
+  double lin[3];
+  colour::labToLinearSrgb(l, a, b, lin);
   double out[3];
   for (int i = 0; i < 3; ++i) {
     const double v = clampNumber(lin[i], 0, 1);
-    out[i] = 255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055);
+    out[i] = 255 * colour::linearToSrgb(v);
   }
   return packRgb(out[0], out[1], out[2]);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "psd/colour.h"
+
 namespace korvex::psd {
 namespace {
 
@@ -12,12 +14,7 @@ struct Triple {
 
 double clamp01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
 
-double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-
-double linearToSrgb(double v) {
-  v = clamp01(v);
-  return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-}
+double linearToSrgbClamped(double v) { return colour::linearToSrgb(clamp01(v)); }
 
 // Oklab from linear-light sRGB and back (Björn Ottosson's matrices).
 Triple toOklab(const Triple& c) {
@@ -44,14 +41,14 @@ Triple apply(const Triple& c, double (*f)(double)) { return {f(c.x), f(c.y), f(c
 // mixes in, and back.
 Triple toMixSpace(const Gradient& g, const Triple& stored) {
   if (g.method == GradientMethod::kClassic) return stored;
-  const Triple linear = g.linearDocument ? stored : apply(stored, srgbToLinear);
+  const Triple linear = g.linearDocument ? stored : apply(stored, colour::srgbToLinear);
   return g.method == GradientMethod::kPerceptual ? toOklab(linear) : linear;
 }
 
 Triple fromMixSpace(const Gradient& g, const Triple& mixed) {
   if (g.method == GradientMethod::kClassic) return mixed;
   const Triple linear = g.method == GradientMethod::kPerceptual ? fromOklab(mixed) : mixed;
-  return g.linearDocument ? linear : apply(linear, linearToSrgb);
+  return g.linearDocument ? linear : apply(linear, linearToSrgbClamped);
 }
 
 // A stored value 0..1 as an 8-bit display value.
