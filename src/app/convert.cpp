@@ -229,9 +229,10 @@ Command-line mode: options come in name/value pairs, every setting from the
 command line. Settings-file mode: with only an input path, the settings come
 from <Documents>/Korvex/convert_info.json (or convert_info).
 
-INPUT is read as a PSD when its path contains ".psd" or the file begins with
-the PSD signature; otherwise as an image information file: a text file that
-names PNG files (relative to its folder), each name ended by "#", e.g.
+INPUT is read as a PSD when its path contains ".psd" or ".psb" or the file
+begins with the PSD signature; otherwise as an image information file: a
+text file that names PNG files (relative to its folder), each name ended by
+"#", e.g.
   hero_head.png#
   hero_body.png#hero_arm.png#
 
@@ -261,6 +262,9 @@ Options (short, long, default):
 
   -h   --help             this text
   -V   --version          the version
+
+  korvex --render IN.psd OUT.png   writes the whole document as Korvex draws
+                                   it, to check what it makes of a file
 
 Example:
   korvex -I art/hero.psd -O out -OA true -OP true
