@@ -8,18 +8,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "psd/compositor.h"
 #include "psd/reader.h"
+#include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {
 namespace {
 
-const std::string kTruth = std::string(KORVEX_SAMPLES_DIR) + "/photoshop-truth/";
+const std::string kTruth = test::samplesFolder() + "/photoshop-truth/";
 
 // How much of record `r` shows at canvas pixel (x, y): its mask times its
 // opacity.
@@ -40,11 +40,8 @@ int alphaAt(const LayerRecord& r, int x, int y) {
   return static_cast<int>(r.imageData[static_cast<size_t>(ly) * static_cast<size_t>(r.width) + static_cast<size_t>(lx)] >> 24);
 }
 
-// The share of opaque pixels within 3 levels of the merged image, or -1
-// when the file is missing.
+// The share of opaque pixels within 3 levels of the merged image.
 double shareWithinThreeLevels(const std::string& name) {
-  std::ifstream probe(kTruth + name);
-  if (!probe) return -1;
   const std::string bytes = test::readFile(kTruth + name);
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   Document doc;
@@ -105,6 +102,7 @@ double shareWithinThreeLevels(const std::string& name) {
 }
 
 TEST(AdjustmentsTruth, MatchPhotoshopsMergedImages) {
+  KORVEX_SKIP_WITHOUT_SAMPLES();
   struct Case {
     const char* file;
     double share;
@@ -118,9 +116,7 @@ TEST(AdjustmentsTruth, MatchPhotoshopsMergedImages) {
       {"psd-tools/tests/psd_files/adjustments/posterize_16bits_grayscale.psd", 0.985},
   };
   for (const Case& c : kCases) {
-    const double share = shareWithinThreeLevels(c.file);
-    if (share < 0) GTEST_SKIP() << "no " << kTruth << " (the shared sample folder)";
-    EXPECT_GE(share, c.share) << c.file;
+    EXPECT_GE(shareWithinThreeLevels(c.file), c.share) << c.file;
   }
 }
 

@@ -3,7 +3,6 @@
 // fill is the visible top layer. Skipped when ../shared/psd-samples is
 // missing.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,12 +12,13 @@
 #include "psd/fills.h"
 #include "psd/reader.h"
 #include "psd/vector_mask.h"
+#include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {
 namespace {
 
-const std::string kTruth = std::string(KORVEX_SAMPLES_DIR) + "/photoshop-truth/psd-tools/tests/psd_files/";
+const std::string kTruth = test::samplesFolder() + "/photoshop-truth/psd-tools/tests/psd_files/";
 
 struct Truth {
   std::string bytes;
@@ -26,16 +26,13 @@ struct Truth {
   std::vector<uint32_t> merged;
 };
 
-// Loads `name`; false (the test skips) when the sample folder is missing.
-bool loadTruth(const std::string& name, Truth& t) {
-  struct stat st;
-  if (stat(kTruth.c_str(), &st) != 0) return false;
+// Loads `name`.
+void loadTruth(const std::string& name, Truth& t) {
   t.bytes = test::readFile(kTruth + name);
   std::string error;
   const auto* data = reinterpret_cast<const uint8_t*>(t.bytes.data());
   EXPECT_TRUE(parseDocument(data, t.bytes.size(), t.document, error)) << name << ": " << error;
   EXPECT_TRUE(readMergedImage(data, t.bytes.size(), t.merged, error)) << name << ": " << error;
-  return true;
 }
 
 // The fill of record `index` drawn over the canvas. An aligned gradient
@@ -89,7 +86,8 @@ TEST(FillsTruth, GradientFillsMatchPhotoshopsPixels) {
   Truth t;
   // Linear-light mixing, midpoint 13 %, smoothness 40 %, not aligned; the
   // second at scale 48 % with an offset of -0.625 pixels.
-  if (!loadTruth("adjustments/adjustment_clipping.psd", t)) GTEST_SKIP() << "no ../shared/psd-samples folder";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
+  loadTruth("adjustments/adjustment_clipping.psd", t);
   ASSERT_EQ(t.document.layerRecords.at(0).layerType, kLayerGradientFill);
   EXPECT_EQ(storedDifference(t.document, 0), 1);
   EXPECT_EQ(storedDifference(t.document, 1), 1);
@@ -99,7 +97,8 @@ TEST(FillsTruth, ShapeLayerGradientsSpanTheirPaths) {
   Truth t;
   // Four dithered rainbow gradients at 180 degrees, each cut by a square
   // path one pixel inside the layer's bounds.
-  if (!loadTruth("transparency/knockout-isolated-groups.psd", t)) GTEST_SKIP() << "no ../shared/psd-samples folder";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
+  loadTruth("transparency/knockout-isolated-groups.psd", t);
   int fills = 0;
   for (size_t i = 0; i < t.document.layerRecords.size(); ++i) {
     if (t.document.layerRecords[i].layerType != kLayerGradientFill) continue;
@@ -113,7 +112,8 @@ TEST(FillsTruth, GradientFillOfA32BitDocumentMatchesTheMergedImage) {
   Truth t;
   // Classic mixing with smoothness 100 % in linear light, aligned with its
   // layer, which has only a mask: the merged image inside the mask.
-  if (!loadTruth("gradient-fill.psd", t)) GTEST_SKIP() << "no ../shared/psd-samples folder";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
+  loadTruth("gradient-fill.psd", t);
   const Document& d = t.document;
   const LayerRecord& r = d.layerRecords.at(2);
   ASSERT_EQ(r.layerType, kLayerGradientFill);
@@ -133,7 +133,8 @@ TEST(FillsTruth, GradientFillOfA32BitDocumentMatchesTheMergedImage) {
 
 TEST(FillsTruth, PatternFillMatchesExactly) {
   Truth t;
-  if (!loadTruth("layers/pattern-fill.psd", t)) GTEST_SKIP() << "no ../shared/psd-samples folder";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
+  loadTruth("layers/pattern-fill.psd", t);
   ASSERT_EQ(t.document.patterns.size(), 1u);
   EXPECT_EQ(storedDifference(t.document, 0), 0);
   const std::vector<uint32_t> fill = drawFill(t.document, 0);

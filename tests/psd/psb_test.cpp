@@ -145,9 +145,8 @@ TEST(LargeDocument, AbsurdLengthsAreRefusedWithAReason) {
 }
 
 TEST(LargeDocument, PsbSamplesLoad) {
+  KORVEX_SKIP_WITHOUT_SAMPLES();
   const std::string samples = test::samplesFolder();
-  const std::string missing = test::missingSamplesMessage(samples);
-  if (!missing.empty()) GTEST_SKIP() << missing;
   const struct {
     const char* name;
     size_t minLayers;

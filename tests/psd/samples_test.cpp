@@ -24,8 +24,7 @@ const std::string kSamples = test::samplesFolder();
 class Samples : public testing::Test {
  protected:
   void SetUp() override {
-    const std::string missing = test::missingSamplesMessage(kSamples);
-    if (!missing.empty()) GTEST_SKIP() << missing;
+    KORVEX_SKIP_WITHOUT_SAMPLES();
   }
 };
 

@@ -10,12 +10,13 @@
 
 #include "psd/compositor.h"
 #include "psd/reader.h"
+#include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {
 namespace {
 
-const std::string kTruth = std::string(KORVEX_SAMPLES_DIR) + "/photoshop-truth";
+const std::string kTruth = test::samplesFolder() + "/photoshop-truth";
 
 // How far a render is from the merged image: the share of pixels whose
 // components all lie within 3 levels, and the largest difference.
@@ -106,7 +107,7 @@ const char* const kFiles[] = {
 };
 
 TEST(PhotoshopTruth, RenderMatchesTheMergedImage) {
-  if (!test::fileExists(kTruth + "/README.md")) GTEST_SKIP() << "no ../shared/psd-samples/photoshop-truth folder";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
   for (const char* file : kFiles) {
     const std::string bytes = test::readFile(kTruth + "/" + file);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());

@@ -11,6 +11,7 @@
 
 #include "psd/reader.h"
 #include "support/psd_writer.h"
+#include "support/samples.h"
 #include "support/temp_dir.h"
 
 namespace korvex::psd {
@@ -482,9 +483,9 @@ TEST(VectorMaskBounds, FollowTheOperationsAndStayOnTheCanvas) {
 // merged image within 3 levels on all but a handful of pixels where edges
 // of different shapes cross.
 TEST(VectorMaskPhotoshop, ShapeLayerEdgesMatchTheMergedImage) {
-  const std::string path = std::string(KORVEX_SAMPLES_DIR) + "/photoshop-truth/psd.rb/examples/images/example16.psd";
+  KORVEX_SKIP_WITHOUT_SAMPLES();
+  const std::string path = test::samplesFolder() + "/photoshop-truth/psd.rb/examples/images/example16.psd";
   const std::string bytes = test::readFile(path);
-  if (bytes.empty()) GTEST_SKIP() << "needs ../shared/psd-samples (photoshop-truth)";
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   Document d;
   std::string error;
