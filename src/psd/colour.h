@@ -23,6 +23,26 @@ inline void labToLinearSrgb(double l, double a, double b, double lin[3]) {
   lin[2] = 0.0719453 * x - 0.2289914 * y + 1.4052427 * z;
 }
 
+// HSB (hue in turns, any value; saturation and brightness 0..1) to RGB
+// components on [0, 255].
+inline void hsbToRgb(double h, double s, double v, double rgb[3]) {
+  h = (h - std::floor(h)) * 6;
+  if (!(h >= 0 && h < 6)) h = 0;  // NaN, and h just below a whole turn rounding to 6
+  const int sector = static_cast<int>(h);
+  const double f = h - sector;
+  const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+  const double table[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+  for (int i = 0; i < 3; ++i) rgb[i] = table[sector][i] * 255;
+}
+
+// CMYK inks 0..1 to RGB components on [0, 255], without a colour profile,
+// the way the reader converts CMYK pixels.
+inline void cmykToRgb(double c, double m, double y, double k, double rgb[3]) {
+  rgb[0] = (1 - c) * (1 - k) * 255;
+  rgb[1] = (1 - m) * (1 - k) * 255;
+  rgb[2] = (1 - y) * (1 - k) * 255;
+}
+
 // An RGB colour with components on [0, 255], unrounded.
 struct Rgb {
   double r = 0, g = 0, b = 0;

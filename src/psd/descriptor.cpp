@@ -3,6 +3,8 @@
 // the bytes left before use.
 #include "psd/descriptor.h"
 
+#include "psd/colour.h"
+
 namespace korvex::psd {
 namespace {
 
@@ -260,6 +262,41 @@ bool readVersionedDescriptor(ByteReader& c, DescriptorValue& out, std::string& e
     return false;
   }
   return readDescriptor(c, out, error);
+}
+
+bool descriptorColor(const DescriptorValue& c, double rgb[3]) {
+  using namespace colour;
+  if (c.kind != DescriptorKind::kObject) return false;
+  if (c.classId == "RGBC") {
+    const bool floats = !c.find("Rd  ") && c.find("redFloat");
+    static const char* const kBytes[3] = {"Rd  ", "Grn ", "Bl  "};
+    static const char* const kFloats[3] = {"redFloat", "greenFloat", "blueFloat"};
+    for (int i = 0; i < 3; ++i)
+      rgb[i] = floats ? clampNumber(c.number(kFloats[i]), 0, 1) * 255 : clampNumber(c.number(kBytes[i]), 0, 255);
+    return true;
+  }
+  if (c.classId == "HSBC") {
+    hsbToRgb(c.number("H   ") / 360, clampNumber(c.number("Strt"), 0, 100) / 100,
+             clampNumber(c.number("Brgh"), 0, 100) / 100, rgb);
+    return true;
+  }
+  if (c.classId == "LbCl") {
+    double lin[3];
+    labToLinearSrgb(clampNumber(c.number("Lmnc"), 0, 100), clampNumber(c.number("A   "), -128, 127),
+                            clampNumber(c.number("B   "), -128, 127), lin);
+    for (int i = 0; i < 3; ++i) rgb[i] = 255 * linearToSrgb(clampNumber(lin[i], 0, 1));
+    return true;
+  }
+  if (c.classId == "CMYC") {
+    cmykToRgb(clampNumber(c.number("Cyn "), 0, 100) / 100, clampNumber(c.number("Mgnt"), 0, 100) / 100,
+              clampNumber(c.number("Ylw "), 0, 100) / 100, clampNumber(c.number("Blck"), 0, 100) / 100, rgb);
+    return true;
+  }
+  if (c.classId == "Grsc") {
+    rgb[0] = rgb[1] = rgb[2] = 255 * (1 - clampNumber(c.number("Gry "), 0, 100) / 100);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace korvex::psd

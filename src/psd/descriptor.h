@@ -103,4 +103,20 @@ bool readVersionedDescriptor(ByteReader& c, DescriptorValue& out, std::string& e
 // The same for a descriptor without the version field.
 bool readDescriptor(ByteReader& c, DescriptorValue& out, std::string& error);
 
+// `v` within [lo, hi]; NaN reads as `lo`. Damaged descriptor numbers are
+// clamped with it to the range their setting allows.
+inline double clampNumber(double v, double lo, double hi) {
+  if (!(v >= lo)) return lo;
+  return v > hi ? hi : v;
+}
+
+// A colour object ("Clr " and the like) as unrounded RGB components on
+// [0, 255]: "RGBC" with "Rd  ", "Grn ", "Bl  " (0..255) or "redFloat",
+// "greenFloat", "blueFloat" (0..1); "HSBC" with "H   " (degrees), "Strt",
+// "Brgh" (percent); "LbCl" with "Lmnc", "A   ", "B   " (D50); "CMYC" with
+// "Cyn ", "Mgnt", "Ylw ", "Blck" (percent ink, no colour profile, as the
+// reader converts CMYK pixels); "Grsc" with "Gry " (percent black). False
+// for any other value.
+bool descriptorColor(const DescriptorValue& color, double rgb[3]);
+
 }  // namespace korvex::psd

@@ -123,8 +123,4 @@ struct GlobalLight {
 bool parseLayerEffects(const DescriptorValue& block, const GlobalLight& light, LayerEffects& out,
                        std::string& error);
 
-// Reads the colour object of a descriptor item ("RGBC", "Grsc", "HSBC",
-// "LbCl", "CMYC") as 0x00RRGGBB. False when it is none of them.
-bool parseDescriptorColor(const DescriptorValue& color, uint32_t& rgb);
-
 }  // namespace korvex::psd

@@ -29,7 +29,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "psd/colour.h"
 #include "psd/descriptor.h"
 #include "psd/document.h"
 #include "psd/effects.h"
@@ -41,11 +40,6 @@ namespace {
 // numbers are clamped to them so no effect can ask for unbounded work.
 constexpr double kMaxLength = 1000;
 constexpr double kMaxScale = 10;
-
-double clampNumber(double v, double lo, double hi) {
-  if (!(v >= lo)) return lo;  // NaN too
-  return v > hi ? hi : v;
-}
 
 BlendMode blendModeOf(const std::string& id) {
   static const struct {
@@ -75,19 +69,6 @@ BlendMode blendModeOf(const std::string& id) {
 uint32_t packRgb(double r, double g, double b) {
   auto c = [](double v) { return static_cast<uint32_t>(std::lround(clampNumber(v, 0, 255))); };
   return c(r) << 16 | c(g) << 8 | c(b);
-}
-
-// sRGB from CIE Lab (D50, as Photoshop's Lab colours), through XYZ and a
-// Bradford adaptation to D65.
-uint32_t labToRgb(double l, double a, double b) {
-  double lin[3];
-  colour::labToLinearSrgb(l, a, b, lin);
-  double out[3];
-  for (int i = 0; i < 3; ++i) {
-    const double v = clampNumber(lin[i], 0, 1);
-    out[i] = 255 * colour::linearToSrgb(v);
-  }
-  return packRgb(out[0], out[1], out[2]);
 }
 
 // The contour of an effect: a ShpC object with a "Crv " list of points.
@@ -164,7 +145,11 @@ void readCommon(const DescriptorValue& d, const GlobalLight& light, double scale
 // A colour item: false with `error` when it is missing or unreadable.
 bool readColor(const DescriptorValue& d, const char* key, uint32_t& rgb, std::string& error) {
   const DescriptorValue* c = d.find(key);
-  if (c && parseDescriptorColor(*c, rgb)) return true;
+  double v[3];
+  if (c && descriptorColor(*c, v)) {
+    rgb = packRgb(v[0], v[1], v[2]);
+    return true;
+  }
   error = c ? "unknown colour space " + c->classId : "no colour";
   return false;
 }
@@ -250,44 +235,6 @@ bool readEffect(const DescriptorValue& d, EffectKind kind, const GlobalLight& li
 
 Contour::Contour() {
   for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint8_t>(i);
-}
-
-bool parseDescriptorColor(const DescriptorValue& c, uint32_t& rgb) {
-  if (c.kind != DescriptorKind::kObject) return false;
-  if (c.classId == "RGBC") {
-    if (!c.find("Rd  ") && c.find("redFloat"))
-      rgb = packRgb(255 * c.number("redFloat"), 255 * c.number("greenFloat"), 255 * c.number("blueFloat"));
-    else
-      rgb = packRgb(c.number("Rd  "), c.number("Grn "), c.number("Bl  "));
-    return true;
-  }
-  if (c.classId == "Grsc") {
-    const double v = 255 * (1 - clampNumber(c.number("Gry "), 0, 100) / 100);
-    rgb = packRgb(v, v, v);
-    return true;
-  }
-  if (c.classId == "HSBC") {
-    const double h = std::fmod(clampNumber(c.number("H   "), 0, 360), 360) / 60;
-    const double s = clampNumber(c.number("Strt"), 0, 100) / 100, v = clampNumber(c.number("Brgh"), 0, 100) / 100;
-    const int sector = static_cast<int>(h);
-    const double f = h - sector, p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-    const double table[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
-    rgb = packRgb(255 * table[sector][0], 255 * table[sector][1], 255 * table[sector][2]);
-    return true;
-  }
-  if (c.classId == "LbCl") {
-    rgb = labToRgb(clampNumber(c.number("Lmnc"), 0, 100), clampNumber(c.number("A   "), -128, 127),
-                   clampNumber(c.number("B   "), -128, 127));
-    return true;
-  }
-  if (c.classId == "CMYC") {
-    // Naive CMYK: no colour profile is applied.
-    const double k = 1 - clampNumber(c.number("Blck"), 0, 100) / 100;
-    auto channel = [&](const char* key) { return 255 * (1 - clampNumber(c.number(key), 0, 100) / 100) * k; };
-    rgb = packRgb(channel("Cyn "), channel("Mgnt"), channel("Ylw "));
-    return true;
-  }
-  return false;
 }
 
 bool parseLayerEffects(const DescriptorValue& block, const GlobalLight& light, LayerEffects& out,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "psd/colour.h"
 #include "psd/descriptor.h"
 #include "psd/fills.h"
 #include "psd/gradient.h"
@@ -19,56 +20,8 @@ namespace {
 // The largest pattern side: the largest PSD canvas side.
 constexpr int64_t kMaxPatternSide = 30000;
 
-double clampTo(double v, double lo, double hi) { return v > lo ? (v < hi ? v : hi) : lo; }  // NaN: lo
-
-// HSB (hue 0..1 of a turn, saturation and brightness 0..1) to RGB 0..255.
-void hsbToRgb(double h, double s, double v, GradientColorStop& out) {
-  h = (h - std::floor(h)) * 6;
-  const int sector = static_cast<int>(h) % 6;
-  const double f = h - std::floor(h);
-  const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-  const double rgb[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
-  out.red = rgb[sector][0] * 255;
-  out.green = rgb[sector][1] * 255;
-  out.blue = rgb[sector][2] * 255;
-}
-
-// CMYK inks 0..1 to RGB 0..255 the way the reader converts CMYK pixels.
-void cmykToRgb(double c, double m, double y, double k, GradientColorStop& out) {
-  out.red = (1 - c) * (1 - k) * 255;
-  out.green = (1 - m) * (1 - k) * 255;
-  out.blue = (1 - y) * (1 - k) * 255;
-}
-
-// A descriptor colour ("Clr "): "RGBC" with "Rd  ", "Grn ", "Bl  " (0..255)
-// or "redFloat"... (0..1), "HSBC" with "H   " (degrees), "Strt", "Brgh"
-// (percent), "CMYC" with "Cyn ", "Mgnt", "Ylw ", "Blck" (percent ink),
-// "Grsc" with "Gry " (percent black). Other models read as black.
-void descriptorColor(const DescriptorValue& c, GradientColorStop& out) {
-  out.red = out.green = out.blue = 0;
-  if (c.classId == "RGBC") {
-    if (c.find("redFloat")) {
-      out.red = clampTo(c.number("redFloat"), 0, 1) * 255;
-      out.green = clampTo(c.number("greenFloat"), 0, 1) * 255;
-      out.blue = clampTo(c.number("blueFloat"), 0, 1) * 255;
-    } else {
-      out.red = clampTo(c.number("Rd  "), 0, 255);
-      out.green = clampTo(c.number("Grn "), 0, 255);
-      out.blue = clampTo(c.number("Bl  "), 0, 255);
-    }
-  } else if (c.classId == "HSBC") {
-    hsbToRgb(c.number("H   ") / 360, clampTo(c.number("Strt"), 0, 100) / 100, clampTo(c.number("Brgh"), 0, 100) / 100,
-             out);
-  } else if (c.classId == "CMYC") {
-    cmykToRgb(clampTo(c.number("Cyn "), 0, 100) / 100, clampTo(c.number("Mgnt"), 0, 100) / 100,
-              clampTo(c.number("Ylw "), 0, 100) / 100, clampTo(c.number("Blck"), 0, 100) / 100, out);
-  } else if (c.classId == "Grsc") {
-    out.red = out.green = out.blue = (1 - clampTo(c.number("Gry "), 0, 100) / 100) * 255;
-  }
-}
-
 int32_t stopNumber(const DescriptorValue& stop, const char* key, double fallback, double hi) {
-  return static_cast<int32_t>(std::lround(clampTo(stop.number(key, fallback), 0, hi)));
+  return static_cast<int32_t>(std::lround(clampNumber(stop.number(key, fallback), 0, hi)));
 }
 
 // Text from a descriptor or a block, ASCII only, up to the first NUL.
@@ -105,10 +58,15 @@ bool parseGradient(const DescriptorValue& grad, Gradient& gradient, std::string&
   if (grad.kind != DescriptorKind::kObject) return fail(error, "the gradient is not an object");
   if (grad.enumValue("GrdF") == "ClNs") return fail(error, "noise gradients are not drawn");
   Gradient g;
-  g.smoothness = clampTo(grad.number("Intr", 4096), 0, 4096) / 4096;
+  g.smoothness = clampNumber(grad.number("Intr", 4096), 0, 4096) / 4096;
   for (const DescriptorValue& stop : grad.list("Clrs")) {
     GradientColorStop s;
-    if (const DescriptorValue* color = stop.find("Clr ")) descriptorColor(*color, s);
+    // Colours of other models read as black.
+    double rgb[3] = {0, 0, 0};
+    if (const DescriptorValue* color = stop.find("Clr ")) descriptorColor(*color, rgb);
+    s.red = rgb[0];
+    s.green = rgb[1];
+    s.blue = rgb[2];
     s.location = stopNumber(stop, "Lctn", 0, 4096);
     s.midpoint = stopNumber(stop, "Mdpn", 50, 100);
     g.colors.push_back(s);
@@ -116,7 +74,7 @@ bool parseGradient(const DescriptorValue& grad, Gradient& gradient, std::string&
   if (g.colors.empty()) return fail(error, "the gradient has no colour stops");
   for (const DescriptorValue& stop : grad.list("Trns")) {
     GradientOpacityStop s;
-    s.opacity = clampTo(stop.number("Opct", 100), 0, 100) / 100;
+    s.opacity = clampNumber(stop.number("Opct", 100), 0, 100) / 100;
     s.location = stopNumber(stop, "Lctn", 0, 4096);
     s.midpoint = stopNumber(stop, "Mdpn", 50, 100);
     g.opacities.push_back(s);
@@ -148,13 +106,13 @@ bool parseGradientFill(const DescriptorValue& block, GradientFill& fill, std::st
   if (type == "Angl") f.style = GradientStyle::kAngle;
   if (type == "Rflc") f.style = GradientStyle::kReflected;
   if (type == "Dmnd") f.style = GradientStyle::kDiamond;
-  f.angle = clampTo(block.number("Angl", 90), -3600, 3600);
-  f.scale = clampTo(block.number("Scl ", 100), 0, 100000) / 100;
+  f.angle = clampNumber(block.number("Angl", 90), -3600, 3600);
+  f.scale = clampNumber(block.number("Scl ", 100), 0, 100000) / 100;
   f.reverse = block.boolean("Rvrs");
   f.alignWithLayer = block.boolean("Algn", true);
   if (const DescriptorValue* offset = block.find("Ofst")) {
-    f.offsetX = clampTo(offset->number("Hrzn"), -100000, 100000);
-    f.offsetY = clampTo(offset->number("Vrtc"), -100000, 100000);
+    f.offsetX = clampNumber(offset->number("Hrzn"), -100000, 100000);
+    f.offsetY = clampNumber(offset->number("Vrtc"), -100000, 100000);
   }
   fill = std::move(f);
   return true;
@@ -170,10 +128,10 @@ bool parsePatternFill(const DescriptorValue& block, PatternFill& fill, std::stri
   PatternFill f;
   f.patternId = asciiOf(pattern->string("Idnt"));
   if (f.patternId.empty()) return fail(error, "pattern fill: the pattern has no id");
-  f.scale = clampTo(block.number("Scl ", 100), 0, 100000) / 100;
+  f.scale = clampNumber(block.number("Scl ", 100), 0, 100000) / 100;
   if (const DescriptorValue* phase = block.find("phase")) {
-    f.phaseX = clampTo(phase->number("Hrzn"), -1e6, 1e6);
-    f.phaseY = clampTo(phase->number("Vrtc"), -1e6, 1e6);
+    f.phaseX = clampNumber(phase->number("Hrzn"), -1e6, 1e6);
+    f.phaseY = clampNumber(phase->number("Vrtc"), -1e6, 1e6);
   }
   fill = std::move(f);
   return true;
@@ -338,24 +296,26 @@ bool parseGradientMap(const uint8_t* data, size_t size, GradientMap& map, std::s
     GradientColorStop s;
     s.location = static_cast<int32_t>(std::min<uint32_t>(location, 4096));
     s.midpoint = static_cast<int32_t>(std::min<uint32_t>(midpoint, 100));
+    double rgb[3];
     switch (space) {
       case 0:
-        s.red = v[0] / 257.0;
-        s.green = v[1] / 257.0;
-        s.blue = v[2] / 257.0;
+        for (int i = 0; i < 3; ++i) rgb[i] = v[i] / 257.0;
         break;
       case 1:
-        hsbToRgb(v[0] / 65536.0, v[1] / 65535.0, v[2] / 65535.0, s);
+        colour::hsbToRgb(v[0] / 65536.0, v[1] / 65535.0, v[2] / 65535.0, rgb);
         break;
       case 2:  // 0 is full ink
-        cmykToRgb(1 - v[0] / 65535.0, 1 - v[1] / 65535.0, 1 - v[2] / 65535.0, 1 - v[3] / 65535.0, s);
+        colour::cmykToRgb(1 - v[0] / 65535.0, 1 - v[1] / 65535.0, 1 - v[2] / 65535.0, 1 - v[3] / 65535.0, rgb);
         break;
       case 8:  // 0..10000, 10000 is white
-        s.red = s.green = s.blue = std::min<double>(v[0], 10000) / 10000 * 255;
+        rgb[0] = rgb[1] = rgb[2] = std::min<double>(v[0], 10000) / 10000 * 255;
         break;
       default:
         return fail(error, "gradient map: colour space " + std::to_string(space) + " is not read");
     }
+    s.red = rgb[0];
+    s.green = rgb[1];
+    s.blue = rgb[2];
     m.gradient.colors.push_back(s);
   }
   if (m.gradient.colors.empty()) return fail(error, "gradient map: the gradient has no colour stops");

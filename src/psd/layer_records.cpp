@@ -53,23 +53,17 @@ BlendMode blendModeOf(const std::string& key) {
 }
 
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
-// is an RGBC object with "Rd  ", "Grn " and "Bl  " doubles (0..255). A
-// component that is missing (another colour model) or a block that does
-// not parse reads as 0.
+// is a colour object. A block that does not parse, or a colour of another
+// kind, reads as black.
 uint32_t solidColor(ByteReader data) {
   DescriptorValue block;
   std::string ignored;
   if (!readVersionedDescriptor(data, block, ignored)) return 0;
   const DescriptorValue* color = block.find("Clr ");
-  if (!color) return 0;
-  static const char* const kKeys[3] = {"Rd  ", "Grn ", "Bl  "};
+  double v[3];
+  if (!color || !descriptorColor(*color, v)) return 0;
   uint32_t rgb = 0;
-  for (int c = 0; c < 3; ++c) {
-    double v = color->number(kKeys[c], 0);
-    if (!(v > 0)) v = 0;  // NaN too
-    if (v > 255) v = 255;
-    rgb |= static_cast<uint32_t>(std::lround(v)) << (16 - 8 * c);
-  }
+  for (int c = 0; c < 3; ++c) rgb |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
   return rgb;
 }
 
