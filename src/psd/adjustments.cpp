@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "psd/colour.h"
+#include "psd/spline.h"
 
 namespace korvex::psd {
 namespace {
@@ -115,41 +116,21 @@ double levelsMap(const LevelsChannel& l, double x) {
   return (l.outBlack + t * (l.outWhite - l.outBlack)) / 255.0;
 }
 
-// A natural cubic spline through a curve's points (second derivative zero at
-// both ends), flat beyond the first and last point.
+// A curve through a curves adjustment's points on [0, 1], flat beyond the
+// first and last point.
 class Spline {
  public:
-  explicit Spline(const std::vector<CurvePoint>& points) {
-    for (const CurvePoint& p : points) {
-      x_.push_back(p.input / 255.0);
-      y_.push_back(p.output / 255.0);
-    }
-    const size_t n = x_.size();
-    m_.assign(n, 0.0);
-    if (n < 3) return;
-    // Tridiagonal system for the second derivatives, solved by elimination.
-    std::vector<double> c(n, 0.0), d(n, 0.0);
-    for (size_t i = 1; i + 1 < n; ++i) {
-      const double h0 = x_[i] - x_[i - 1], h1 = x_[i + 1] - x_[i];
-      const double diag = 2 * (h0 + h1) - h0 * c[i - 1];
-      c[i] = h1 / diag;
-      d[i] = (6 * ((y_[i + 1] - y_[i]) / h1 - (y_[i] - y_[i - 1]) / h0) - h0 * d[i - 1]) / diag;
-    }
-    for (size_t i = n - 2; i >= 1; --i) m_[i] = d[i] - c[i] * m_[i + 1];
-  }
+  explicit Spline(const std::vector<CurvePoint>& points) : spline_(coordinates(points, true), coordinates(points, false)) {}
 
-  double operator()(double x) const {
-    if (x_.empty()) return x;
-    if (x <= x_.front()) return y_.front();
-    if (x >= x_.back()) return y_.back();
-    const size_t i = static_cast<size_t>(std::upper_bound(x_.begin(), x_.end(), x) - x_.begin()) - 1;
-    const double h = x_[i + 1] - x_[i], a = (x_[i + 1] - x) / h, b = (x - x_[i]) / h;
-    const double y = a * y_[i] + b * y_[i + 1] + ((a * a * a - a) * m_[i] + (b * b * b - b) * m_[i + 1]) * h * h / 6;
-    return std::clamp(y, 0.0, 1.0);
-  }
+  double operator()(double x) const { return spline_.empty() ? x : std::clamp(spline_(x), 0.0, 1.0); }
 
  private:
-  std::vector<double> x_, y_, m_;
+  static std::vector<double> coordinates(const std::vector<CurvePoint>& points, bool input) {
+    std::vector<double> v;
+    for (const CurvePoint& p : points) v.push_back((input ? p.input : p.output) / 255.0);
+    return v;
+  }
+  NaturalSpline spline_;
 };
 
 // Legacy brightness/contrast on 0..255: brightness shifts every value,

@@ -32,6 +32,7 @@
 #include "psd/descriptor.h"
 #include "psd/document.h"
 #include "psd/effects.h"
+#include "psd/spline.h"
 
 namespace korvex::psd {
 namespace {
@@ -87,36 +88,21 @@ Contour contourOf(const DescriptorValue* shape) {
     points.push_back({x, clampNumber(p.number("Vrtc", 0), 0, 255), p.boolean("Cnty", true)});
   }
   if (points.size() < 2) return contour;
-  const size_t n = points.size();
-  // Natural cubic spline: second derivatives m[i] with m[0] = m[n-1] = 0.
-  std::vector<double> m(n, 0), u(n, 0);
-  for (size_t i = 1; i + 1 < n; ++i) {
-    const double hl = points[i].x - points[i - 1].x, hr = points[i + 1].x - points[i].x;
-    const double sig = hl / (hl + hr);
-    const double p = sig * m[i - 1] + 2;
-    m[i] = (sig - 1) / p;
-    const double d = (points[i + 1].y - points[i].y) / hr - (points[i].y - points[i - 1].y) / hl;
-    u[i] = (6 * d / (hl + hr) - sig * u[i - 1]) / p;
+  std::vector<double> xs, ys;
+  for (const Point& p : points) {
+    xs.push_back(p.x);
+    ys.push_back(p.y);
   }
-  for (size_t i = n - 1; i-- > 0;) m[i] = m[i] * m[i + 1] + u[i];
+  const NaturalSpline spline(std::move(xs), std::move(ys));
   bool identity = true;
-  size_t k = 0;
   for (int x = 0; x < 256; ++x) {
     double y;
-    if (x <= points.front().x) {
-      y = points.front().y;
-    } else if (x >= points.back().x) {
-      y = points.back().y;
+    if (x <= points.front().x || x >= points.back().x) {
+      y = spline(x);
     } else {
-      while (points[k + 1].x < x) ++k;
-      const Point &a = points[k], &b = points[k + 1];
-      const double h = b.x - a.x, t = (x - a.x) / h;
-      if (!a.smooth || !b.smooth) {
-        y = a.y + t * (b.y - a.y);
-      } else {
-        const double s = 1 - t;
-        y = s * a.y + t * b.y + ((s * s * s - s) * m[k] + (t * t * t - t) * m[k + 1]) * h * h / 6;
-      }
+      // A corner point at either end makes its segment straight.
+      const size_t k = spline.segment(x);
+      y = points[k].smooth && points[k + 1].smooth ? spline.onSegment(k, x) : spline.straight(k, x);
     }
     const uint8_t v = static_cast<uint8_t>(std::lround(clampNumber(y, 0, 255)));
     contour.table[static_cast<size_t>(x)] = v;
