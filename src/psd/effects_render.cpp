@@ -182,13 +182,14 @@ Coverage bevelHeight(const Coverage& shape, const LayerEffect& e, double size, b
 // `colors` (over `box`) when given.
 template <class RowAlpha>
 void emit(RowAlpha rowAlpha, const Box& box, uint32_t rgb, const uint32_t* colors, BlendMode mode, double opacity,
-          bool below, EffectKind kind, std::vector<EffectImage>& out) {
+          bool below, EffectKind kind, std::vector<EffectImage>& out, bool clipped = false) {
   EffectImage image;
   image.kind = kind;
   image.box = box;
   image.mode = mode;
   image.opacity = static_cast<uint8_t>(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
   image.below = below;
+  image.clipped = clipped;
   if (image.opacity == 0) return;
   const int32_t w = box.right - box.left;
   image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(box.bottom - box.top));
@@ -350,8 +351,9 @@ void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, c
     blurBySize(light, e.soften);
     blurBySize(dark, e.soften);
   }
-  emit(planeRows(dark, region, box), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind, out);
-  emit(planeRows(light, region, box), box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out);
+  emit(planeRows(dark, region, box), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind, out,
+       inner);
+  emit(planeRows(light, region, box), box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, inner);
 }
 
 void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, const Box& box,
@@ -394,7 +396,7 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
           a[x - box.left] = (e.fromCenter ? 1 - v : v) * shapeAt(s, x, y);
         }
       };
-      emit(rows, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out);
+      emit(rows, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, true);
       return;
     }
     case EffectKind::kSatin: {
@@ -406,7 +408,7 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
           a[x - box.left] = (e.invert ? 1 - v : v) * shapeAt(s, x, y);
         }
       };
-      emit(rows, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out);
+      emit(rows, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, true);
       return;
     }
     case EffectKind::kColorOverlay:
@@ -421,7 +423,8 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
     case EffectKind::kStroke:
       return;  // drawStrokes
   }
-  emit(shapeRows(s, box), box, e.color, colors.empty() ? nullptr : colors.data(), e.mode, e.opacity, false, e.kind, out);
+  emit(shapeRows(s, box), box, e.color, colors.empty() ? nullptr : colors.data(), e.mode, e.opacity, false, e.kind, out,
+       true);
 }
 
 // The strokes (bottom to top), over one region: each is the band between

@@ -68,13 +68,19 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   // is on (the fill opacity then acts on them too). Otherwise, below full
   // fill, they blend with what lies under the layer as well.
   const bool grouped = r.blendInteriorEffects || r.fillOpacity == 255;
+  // The effects drawn in that group: the interior ones, and at full fill
+  // opacity every other effect clipped to the layer (inner shadows, inner
+  // bevels), which then shades only the layer's part of its edge pixels.
+  auto inGroup = [&](const EffectImage& e) {
+    return grouped && (interior(e.kind) || (e.clipped && r.fillOpacity == 255));
+  };
   Buffer copy;
   const bool whole = r.opacity < 255;
   if (whole && !copy.copyOf(dst, area)) return false;
   Surface& target = whole ? copy.surface() : dst;
   auto drawEffects = [&](bool below) {
     for (const EffectImage& e : images) {
-      if (e.below != below || (!below && grouped && interior(e.kind))) continue;
+      if (e.below != below || (!below && inGroup(e))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
       if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, nullptr, e.mode, clip)) return false;
     }
@@ -93,7 +99,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
     std::vector<uint32_t> relative;
     for (const EffectImage& e : images) {
       const Box box = intersect(e.box, own);
-      if (!interior(e.kind) || box.empty()) continue;
+      if (!inGroup(e) || box.empty()) continue;
       const size_t w = static_cast<size_t>(box.right - box.left);
       relative.resize(w * static_cast<size_t>(box.bottom - box.top));
       const Image source(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
