@@ -105,13 +105,12 @@ void applyContour(const Contour& contour, Coverage& p) {
 }
 
 // The offset away from the light for `distance` pixels at `angle` (the
-// y axis points down).
+// y axis points down), in whole pixels: Photoshop moves shadows and satin
+// by whole pixels (its renderings show no resampled, softened edge).
 void offsetOf(const LayerEffect& e, double& dx, double& dy) {
   const double a = e.angle * kPi / 180;
-  // Whole pixels stay whole despite the rounding of cos and sin.
-  auto snap = [](double v) { return std::fabs(v - std::round(v)) < 1e-9 ? std::round(v) : v; };
-  dx = snap(-std::cos(a) * e.distance);
-  dy = snap(std::sin(a) * e.distance);
+  dx = std::round(-std::cos(a) * e.distance);
+  dy = std::round(std::sin(a) * e.distance);
 }
 
 // A shadow's or glow's coverage before its range and contour: the shape
