@@ -331,7 +331,7 @@ TEST(EffectsRender, TheTopmostOfTwoStrokesTakesItsBand) {
   EXPECT_EQ(alphaAt(out[1], 5, 15), 0);
 }
 
-TEST(EffectsRender, ASharpShadowIsTheShapeMovedAwayFromTheLight) {
+TEST(EffectsRender, ASharpShadowIsTheShapeMovedByWholePixelsAwayFromTheLight) {
   Square sq(10, 10, 4, 40, 40);
   LayerEffect e;
   e.kind = EffectKind::kDropShadow;
@@ -361,19 +361,11 @@ TEST(EffectsRender, ASharpShadowIsTheShapeMovedAwayFromTheLight) {
   ASSERT_TRUE(renderEffects(one(e), sq.source, out));
   EXPECT_EQ(alphaAt(out.at(0), 11, 15), 255);
   EXPECT_EQ(alphaAt(out.at(0), 11, 13), 0);
-}
-
-TEST(EffectsRender, ShadowsMoveByWholePixels) {
   // Angle 30, distance 4: (-3.46, 2) away from the light, drawn at (-3, 2)
   // with the square's sharp edges, not resampled between pixels.
-  Square sq(10, 10, 4, 40, 40);
-  LayerEffect e;
-  e.kind = EffectKind::kDropShadow;
-  e.mode = BlendMode::kMultiply;
   e.angle = 30;
   e.distance = 4;
   e.knockOut = false;
-  std::vector<EffectImage> out;
   ASSERT_TRUE(renderEffects(one(e), sq.source, out));
   ASSERT_EQ(out.size(), 1u);
   for (int32_t y = 0; y < 40; ++y)
