@@ -136,12 +136,8 @@ void blur(Coverage& plane, double sigma) {
   Coverage small = shrunk(plane.width, plane.height, f, plane.beyond,
                           [&](int32_t x, int32_t y) { return plane.at(x, y); });
   blurScaled(small, f, sigma);
-  const Scaled scaled{small, f};
-  for (int32_t y = 0; y < plane.height; ++y) {
-    const Scaled::Row row = scaled.row(y);
-    float* out = &plane.values[plane.index(0, y)];
-    for (int32_t x = 0; x < plane.width; ++x) out[x] = row.at(x);
-  }
+  Scaled scaled(small, f);
+  for (int32_t y = 0; y < plane.height; ++y) scaled.row(y, 0, plane.width, &plane.values[plane.index(0, y)]);
 }
 
 void edgeDistance(const Coverage& shape, std::vector<float>& distance) {

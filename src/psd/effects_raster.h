@@ -66,38 +66,44 @@ void blurScaled(Coverage& small, int32_t f, double sigma);
 
 // A plane shrunk by f read at full resolution, by bilinear interpolation
 // (the centre of full pixel x lies at (x + 0.5) / f - 0.5 in the small
-// plane), possibly at fractional positions; beyond the plane its `beyond`.
-struct Scaled {
-  const Coverage& small;
-  int32_t f = 1;
+// plane); beyond the plane its `beyond`. Reads a row at a time.
+class Scaled {
+ public:
+  Scaled(const Coverage& small, int32_t f) : small_(small), f_(f), line_(static_cast<size_t>(small.width) + 2) {}
 
-  // One full-resolution row at y, read at x (both may be fractional).
-  struct Row {
-    const Coverage& small;
-    double scale;
-    const float* above;  // small row y0, or nullptr beyond the plane
-    const float* below;  // small row y0 + 1
-    float wy;
-    float at(double x) const {
-      const double p = (x + 0.5) * scale - 0.5, fp = std::floor(p);
-      const float wx = static_cast<float>(p - fp);
-      const int64_t x0 = static_cast<int64_t>(fp);
-      auto get = [&](const float* r, int64_t i) {
-        return r && i >= 0 && i < small.width ? r[i] : small.beyond;
-      };
-      const float top = get(above, x0) * (1 - wx) + get(above, x0 + 1) * wx;
-      const float bottom = get(below, x0) * (1 - wx) + get(below, x0 + 1) * wx;
-      return top * (1 - wy) + bottom * wy;
+  // Full-resolution row y read at x0, x0 + 1, ..., x0 + n - 1 into `out`
+  // (y and x0 in full pixels of the plane, beyond it too).
+  void row(int64_t y, int64_t x0, int32_t n, float* out) {
+    const Coverage& s = small_;
+    const double scale = 1.0 / f_;
+    const double py = (static_cast<double>(y) + 0.5) * scale - 0.5, fy = std::floor(py);
+    const float wy = static_cast<float>(py - fy);
+    const int64_t y0 = static_cast<int64_t>(fy);
+    auto line = [&](int64_t i) { return i >= 0 && i < s.height ? &s.values[s.index(0, static_cast<int32_t>(i))] : nullptr; };
+    const float* above = line(y0);
+    const float* below = line(y0 + 1);
+    // The two rows mixed, with the value beyond on either side.
+    line_.front() = line_.back() = s.beyond;
+    for (int32_t k = 0; k < s.width; ++k)
+      line_[static_cast<size_t>(k) + 1] =
+          (above ? above[k] : s.beyond) * (1 - wy) + (below ? below[k] : s.beyond) * wy;
+    for (int32_t i = 0; i < n; ++i) {
+      const double px = (static_cast<double>(x0 + i) + 0.5) * scale - 0.5, fx = std::floor(px);
+      const int64_t k = static_cast<int64_t>(fx);
+      if (k < -1 || k >= s.width) {
+        out[i] = s.beyond;
+        continue;
+      }
+      const float wx = static_cast<float>(px - fx);
+      const float* l = &line_[static_cast<size_t>(k + 1)];
+      out[i] = l[0] * (1 - wx) + l[1] * wx;
     }
-  };
-  Row row(double y) const {
-    const double scale = 1.0 / f, p = (y + 0.5) * scale - 0.5, fp = std::floor(p);
-    const int64_t y0 = static_cast<int64_t>(fp);
-    auto line = [&](int64_t i) {
-      return i >= 0 && i < small.height ? &small.values[small.index(0, static_cast<int32_t>(i))] : nullptr;
-    };
-    return Row{small, scale, line(y0), line(y0 + 1), static_cast<float>(p - fp)};
   }
+
+ private:
+  const Coverage& small_;
+  int32_t f_;
+  std::vector<float> line_;
 };
 
 // For every pixel, the distance from its centre to the shape's edge within

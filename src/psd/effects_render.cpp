@@ -121,9 +121,11 @@ struct Soft {
   int32_t f = 1;
   Box region;
 
-  // Row y of the coverage moved by (dx, dy), read at x, canvas coordinates.
-  detail::Scaled::Row row(double y) const { return detail::Scaled{plane, f}.row(y - region.top); }
-  float at(const detail::Scaled::Row& r, double x) const { return r.at(x - region.left); }
+  // Reads the coverage at canvas row y, columns x0 to x0 + n - 1, into
+  // `out`, through `reader`, a detail::Scaled of `plane`.
+  void row(detail::Scaled& reader, int64_t y, int64_t x0, int32_t n, float* out) const {
+    reader.row(y - region.top, x0 - region.left, n, out);
+  }
 };
 
 Soft softShape(const EffectSource& s, const Box& region, bool outside, const LayerEffect& e) {
@@ -191,20 +193,23 @@ void emit(RowAlpha rowAlpha, const Box& box, uint32_t rgb, const uint32_t* color
   image.clipped = clipped;
   if (image.opacity == 0) return;
   const int32_t w = box.right - box.left;
-  image.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(box.bottom - box.top));
+  // Written once, a row at a time, rather than cleared first: the pages
+  // of a canvas-size image cost as much as the effect.
+  image.pixels.reserve(static_cast<size_t>(w) * static_cast<size_t>(box.bottom - box.top));
   std::vector<float> a(static_cast<size_t>(w));
+  std::vector<uint32_t> row(static_cast<size_t>(w));
   bool any = false;
   for (int32_t y = box.top; y < box.bottom; ++y) {
     rowAlpha(y, a.data());
-    uint32_t* row = &image.pixels[static_cast<size_t>(y - box.top) * static_cast<size_t>(w)];
     const uint32_t* c = colors ? colors + static_cast<size_t>(y - box.top) * static_cast<size_t>(w) : nullptr;
     for (int32_t x = 0; x < w; ++x) {
       const uint32_t color = c ? c[x] : rgb;
       const float cover = c ? a[x] * static_cast<float>(color >> 24) / 255.0f : a[x];
       const uint32_t a8 = static_cast<uint32_t>(std::clamp(cover, 0.0f, 1.0f) * 255.0f + 0.5f);
       any = any || a8 != 0;
-      row[x] = a8 << 24 | (color & 0xFFFFFF);
+      row[static_cast<size_t>(x)] = a8 << 24 | (color & 0xFFFFFF);
     }
+    image.pixels.insert(image.pixels.end(), row.begin(), row.end());
   }
   if (any) out.push_back(std::move(image));
 }
@@ -279,13 +284,10 @@ void smoothSlopes(const Coverage& shape, double size, Coverage& gx, Coverage& gy
   sx.beyond = sy.beyond = 0;
   gx = shape;
   gy = shape;
-  const detail::Scaled scaledX{sx, f}, scaledY{sy, f};
+  detail::Scaled scaledX(sx, f), scaledY(sy, f);
   for (int32_t y = 0; y < shape.height; ++y) {
-    const detail::Scaled::Row rx = scaledX.row(y), ry = scaledY.row(y);
-    for (int32_t x = 0; x < shape.width; ++x) {
-      gx.at(x, y) = rx.at(x);
-      gy.at(x, y) = ry.at(x);
-    }
+    scaledX.row(y, 0, shape.width, &gx.values[gx.index(0, y)]);
+    scaledY.row(y, 0, shape.width, &gy.values[gy.index(0, y)]);
   }
 }
 
@@ -367,10 +369,12 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
       const bool knockOut = e.kind == EffectKind::kDropShadow && e.knockOut;
       if (e.kind == EffectKind::kOuterGlow) dx = dy = 0;
       const float fill = s.fillOpacity / 255.0f;
+      detail::Scaled reader(soft.plane, soft.f);
       auto rows = [&](int32_t y, float* a) {
-        const detail::Scaled::Row r = soft.row(y - dy);
+        soft.row(reader, y - static_cast<int64_t>(dy), box.left - static_cast<int64_t>(dx), box.right - box.left, a);
         for (int32_t x = box.left; x < box.right; ++x) {
-          float v = finished(e, soft.at(r, x - dx));
+          float& v = a[x - box.left];
+          v = finished(e, v);
           // A layer that knocks out its shadow leaves it only what the
           // layer does not cover; drawn before the layer, the coverage is
           // divided by what the layer at its fill opacity leaves uncovered.
@@ -378,7 +382,6 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
             const float c = shapeAt(s, x, y), uncovered = 1 - c * fill;
             if (uncovered > 0) v = std::min(1.0f, v * (1 - c) / uncovered);
           }
-          a[x - box.left] = v;
         }
       };
       emit(rows, box, e.color, nullptr, e.mode, e.opacity, true, e.kind, out);
@@ -388,10 +391,11 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
     case EffectKind::kInnerGlow: {
       const Soft soft = softShape(s, region, true, e);
       if (e.kind == EffectKind::kInnerGlow) dx = dy = 0;
+      detail::Scaled reader(soft.plane, soft.f);
       auto rows = [&](int32_t y, float* a) {
-        const detail::Scaled::Row r = soft.row(y - dy);
+        soft.row(reader, y - static_cast<int64_t>(dy), box.left - static_cast<int64_t>(dx), box.right - box.left, a);
         for (int32_t x = box.left; x < box.right; ++x) {
-          const float v = finished(e, soft.at(r, x - dx));
+          const float v = finished(e, a[x - box.left]);
           a[x - box.left] = (e.fromCenter ? 1 - v : v) * shapeAt(s, x, y);
         }
       };
@@ -400,11 +404,16 @@ void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, 
     }
     case EffectKind::kSatin: {
       const Soft soft = softShape(s, region, false, e);
+      detail::Scaled reader(soft.plane, soft.f);
+      std::vector<float> other(static_cast<size_t>(box.right - box.left));
       auto rows = [&](int32_t y, float* a) {
-        const detail::Scaled::Row r0 = soft.row(y - dy), r1 = soft.row(y + dy);
+        const int64_t ox = static_cast<int64_t>(dx), oy = static_cast<int64_t>(dy);
+        soft.row(reader, y - oy, box.left - ox, box.right - box.left, a);
+        soft.row(reader, y + oy, box.left + ox, box.right - box.left, other.data());
         for (int32_t x = box.left; x < box.right; ++x) {
-          const float v = contoured(e.contour, std::fabs(soft.at(r0, x - dx) - soft.at(r1, x + dx)));
-          a[x - box.left] = (e.invert ? 1 - v : v) * shapeAt(s, x, y);
+          const size_t i = static_cast<size_t>(x - box.left);
+          const float v = contoured(e.contour, std::fabs(a[i] - other[i]));
+          a[i] = (e.invert ? 1 - v : v) * shapeAt(s, x, y);
         }
       };
       emit(rows, box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, true);
