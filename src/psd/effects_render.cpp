@@ -6,12 +6,15 @@
 // As Photoshop's renderings show:
 // - a shadow or glow of size s is the shape, grown by s times its spread
 //   (or choke), blurred over the rest of s, its coverage mapped through
-//   the contour; shadows are offset by their distance away from the light;
+//   the contour; shadows are offset by their distance away from the light,
+//   in whole pixels; wide blurs run on a shrunk plane (detail::Scaled);
 // - inner effects use the shape's outside the same way, cut by the shape;
 // - a stroke is the band of its width outside, inside or centred on the
 //   shape's edge, by exact distance, anti-aliased;
 // - satin is the difference of two offset, blurred copies of the shape;
-// - bevels light a height field that rises over `size` from the edge.
+// - bevels light a height field: for smooth bevels the shape blurred over
+//   its size (a rounded surface, steepest at the edge, flat where the
+//   shape is narrow), for chisels the straight distance from the edge.
 #include <algorithm>
 #include <cmath>
 #include <new>
