@@ -460,48 +460,67 @@ void drawStrokes(const std::vector<const LayerEffect*>& strokes, const EffectSou
   if (box.empty() || region.empty()) return;
   const Coverage shape = shapePlane(s, region);
   const size_t n = shape.values.size();
-  // Each stroke's own coverage outside and inside the shape, topmost first.
+  // Each stroke's own coverage outside and inside the shape, topmost first;
+  // a part of no width stays empty (a plane the size of the region each).
   std::vector<Coverage> outer(strokes.size()), inner(strokes.size());
-  std::vector<float> outerAbove(n, 0.0f), innerAbove(n, 0.0f);  // the reach of the strokes above
+  std::vector<float> outerAbove, innerAbove;  // the reach of the strokes above
   for (size_t k = strokes.size(); k-- > 0;) {
     const LayerEffect& e = *strokes[k];
     const double outward = e.position == StrokePosition::kOutside ? e.size
                            : e.position == StrokePosition::kCenter ? e.size / 2
                                                                    : 0;
-    Coverage outside = shape;
-    detail::dilate(shape, outward, outer[k]);
-    detail::invert(outside);
-    detail::dilate(outside, e.size - outward, inner[k]);  // 1 - inner: the shape shrunk
-    for (size_t i = 0; i < n; ++i) {
-      const float a = shape.values[i];
-      const float grown = outer[k].values[i], band = std::max(0.0f, a - (1 - inner[k].values[i]));
-      outer[k].values[i] = std::max(0.0f, grown - std::max(a, outerAbove[i]));
-      inner[k].values[i] = std::max(0.0f, band - innerAbove[i]);
-      outerAbove[i] = std::max(outerAbove[i], grown);
-      innerAbove[i] = std::max(innerAbove[i], band);
+    if (outward > 0) {
+      detail::dilate(shape, outward, outer[k]);
+      outerAbove.resize(n, 0.0f);
+      for (size_t i = 0; i < n; ++i) {
+        const float grown = outer[k].values[i];
+        outer[k].values[i] = std::max(0.0f, grown - std::max(shape.values[i], outerAbove[i]));
+        outerAbove[i] = std::max(outerAbove[i], grown);
+      }
+    }
+    if (e.size - outward > 0) {
+      Coverage outside = shape;
+      detail::invert(outside);
+      detail::dilate(outside, e.size - outward, inner[k]);  // 1 - inner: the shape shrunk
+      innerAbove.resize(n, 0.0f);
+      for (size_t i = 0; i < n; ++i) {
+        const float band = std::max(0.0f, shape.values[i] - (1 - inner[k].values[i]));
+        inner[k].values[i] = std::max(0.0f, band - innerAbove[i]);
+        innerAbove[i] = std::max(innerAbove[i], band);
+      }
     }
   }
   // Coverages to image alphas, lowest stroke first: behind the layer, the
   // layer itself is drawn after every stroke.
-  std::vector<float> outerAfter(n), innerAfter(n, 0.0f);
-  for (size_t i = 0; i < n; ++i) outerAfter[i] = shape.values[i] * s.fillOpacity / 255.0f;
-  for (size_t k = 0; k < strokes.size(); ++k)
-    for (size_t i = 0; i < n; ++i) {
-      float& o = outer[k].values[i];
-      float& in = inner[k].values[i];
-      const float co = o, ci = in;
-      o = outerAfter[i] < 1 ? std::min(1.0f, co / (1 - outerAfter[i])) : 0;
-      in = innerAfter[i] < 1 ? std::min(1.0f, ci / (1 - innerAfter[i])) : 0;
-      outerAfter[i] += co;
-      innerAfter[i] += ci;
+  auto toAlphas = [&](std::vector<Coverage>& parts, std::vector<float>& after) {
+    for (Coverage& part : parts) {
+      if (part.values.empty()) continue;
+      for (size_t i = 0; i < n; ++i) {
+        float& v = part.values[i];
+        const float cover = v;
+        v = after[i] < 1 ? std::min(1.0f, cover / (1 - after[i])) : 0;
+        after[i] += cover;
+      }
     }
+  };
+  if (!outerAbove.empty()) {
+    std::vector<float>& after = outerAbove;  // reused
+    for (size_t i = 0; i < n; ++i) after[i] = shape.values[i] * s.fillOpacity / 255.0f;
+    toAlphas(outer, after);
+  }
+  if (!innerAbove.empty()) {
+    std::fill(innerAbove.begin(), innerAbove.end(), 0.0f);
+    toAlphas(inner, innerAbove);
+  }
   for (size_t k = strokes.size(); k-- > 0;) {
     const LayerEffect& e = *strokes[k];
     std::vector<uint32_t> colors;
     if (e.fill != StrokeFill::kColor && !fillColors(e, e.fill == StrokeFill::kGradient, s, box, colors)) continue;
     const uint32_t* c = colors.empty() ? nullptr : colors.data();
-    emit(planeRows(outer[k], region, box), box, e.color, c, e.mode, e.opacity, true, e.kind, out);
-    emit(planeRows(inner[k], region, box), box, e.color, c, e.mode, e.opacity, false, e.kind, out);
+    if (!outer[k].values.empty())
+      emit(planeRows(outer[k], region, box), box, e.color, c, e.mode, e.opacity, true, e.kind, out);
+    if (!inner[k].values.empty())
+      emit(planeRows(inner[k], region, box), box, e.color, c, e.mode, e.opacity, false, e.kind, out);
   }
 }
 
