@@ -56,8 +56,12 @@ int32_t ceilPixels(double v) { return static_cast<int32_t>(std::ceil(v)); }
 // How far around the shape an effect's work needs the shape, and how far
 // from it the effect draws.
 int32_t workReach(const LayerEffect& e) {
-  // The blur reaches 3 deviations; one more pixel keeps the edge.
-  return ceilPixels(3 * kSigmaPerSize * (e.size + e.soften) + e.distance) + 2;
+  // The blur reaches 3 deviations (a smooth bevel's those of its height,
+  // then its soften); one more pixel keeps the edge.
+  const double deviations = e.kind == EffectKind::kBevel && e.technique == BevelTechnique::kSmooth
+                                ? kBevelSigmaPerSize * e.size + kSigmaPerSize * e.soften
+                                : kSigmaPerSize * (e.size + e.soften);
+  return ceilPixels(3 * deviations + e.distance) + 2;
 }
 
 int32_t drawReach(const LayerEffect& e) {
@@ -68,7 +72,9 @@ int32_t drawReach(const LayerEffect& e) {
     case EffectKind::kStroke:
       return e.position == StrokePosition::kInside ? 0 : ceilPixels(e.size) + 1;
     case EffectKind::kBevel:
-      return e.bevelStyle == BevelStyle::kInner ? 0 : ceilPixels(e.size + e.soften) + 1;
+      return e.bevelStyle == BevelStyle::kInner ? 0
+             : e.technique == BevelTechnique::kSmooth ? workReach(e)
+                                                      : ceilPixels(e.size + e.soften) + 1;
     default:
       return 0;
   }

@@ -434,6 +434,31 @@ TEST(EffectsRender, ALargeSmoothBevelShadesWithoutSteps) {
   EXPECT_EQ(alphaAt(light, 19, y), 0);  // an inner bevel stays inside
 }
 
+TEST(EffectsRender, ASmoothOuterBevelFadesOutBeyondItsSize) {
+  // The rounded skirt of an outer bevel of size 10 (height blurred with
+  // deviation 5) still slopes 12 pixels out, where a cut at the size would
+  // leave a hard edge; the image reaches the blur's 3 deviations.
+  Square sq(30, 30, 40, 100, 100);
+  LayerEffect e;
+  e.kind = EffectKind::kBevel;
+  e.bevelStyle = BevelStyle::kOuter;
+  e.mode = BlendMode::kScreen;
+  e.shadowMode = BlendMode::kMultiply;
+  e.angle = 180;  // light from the left: the skirt on the right faces away
+  e.size = 10;
+  std::vector<EffectImage> out;
+  ASSERT_TRUE(renderEffects(one(e), sq.source, out));
+  const EffectImage* dark = nullptr;
+  for (const EffectImage& img : out)
+    if (img.mode == BlendMode::kMultiply) dark = &img;
+  ASSERT_NE(dark, nullptr);
+  EXPECT_FALSE(dark->clipped);
+  EXPECT_GT(alphaAt(*dark, 70 + 12, 50), 0);
+  EXPECT_GT(alphaAt(*dark, 70 + 1, 50), alphaAt(*dark, 70 + 12, 50));
+  EXPECT_GE(dark->box.right, 70 + 15);
+  EXPECT_EQ(alphaAt(*dark, 50, 50), 0);  // nothing inside the shape
+}
+
 TEST(EffectsRender, ColourOverlayTakesTheShapeInItsColour) {
   std::vector<uint32_t> pixels = {0xFF123456u, 0x80ABCDEFu, 0x00000000u, 0x40FFFFFFu};
   EffectSource s;
