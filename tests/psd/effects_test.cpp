@@ -399,20 +399,27 @@ TEST(EffectsRender, AWideShadowIsAGaussianEdgeOnItsShape) {
   EXPECT_NEAR(alphaAt(out[0], at + side + 80, mid), 40, 2);  // the far edge alike
 }
 
+// A smooth bevel lit from the left (angle 180), highlight in screen mode,
+// shadow in multiply.
+LayerEffect bevelEffect(BevelStyle style, double size) {
+  LayerEffect e;
+  e.kind = EffectKind::kBevel;
+  e.bevelStyle = style;
+  e.mode = BlendMode::kScreen;
+  e.shadowMode = BlendMode::kMultiply;
+  e.angle = 180;
+  e.size = size;
+  return e;
+}
+
 TEST(EffectsRender, ALargeSmoothBevelShadesWithoutSteps) {
   // A bevel of size 100 takes its slopes from a blur run shrunk by 4; read
   // back smoothly, the shading bends gently, with no step at the shrunk
   // plane's block edges. Light from the left: the left side is
   // lit, the right side in shadow, both inside the shape only.
   Square sq(20, 20, 300, 340, 340);
-  LayerEffect e;
-  e.kind = EffectKind::kBevel;
-  e.mode = BlendMode::kScreen;
-  e.shadowMode = BlendMode::kMultiply;
-  e.angle = 180;
-  e.size = 100;
   std::vector<EffectImage> out;
-  ASSERT_TRUE(renderEffects(one(e), sq.source, out));
+  ASSERT_TRUE(renderEffects(one(bevelEffect(BevelStyle::kInner, 100)), sq.source, out));
   ASSERT_EQ(out.size(), 2u);  // shadow, then highlight
   const EffectImage& dark = out[0];
   const EffectImage& light = out[1];
@@ -438,16 +445,10 @@ TEST(EffectsRender, ASmoothOuterBevelFadesOutBeyondItsSize) {
   // The rounded skirt of an outer bevel of size 10 (height blurred with
   // deviation 5) still slopes 12 pixels out, where a cut at the size would
   // leave a hard edge; the image reaches the blur's 3 deviations.
+  // Light from the left: the skirt on the right faces away.
   Square sq(30, 30, 40, 100, 100);
-  LayerEffect e;
-  e.kind = EffectKind::kBevel;
-  e.bevelStyle = BevelStyle::kOuter;
-  e.mode = BlendMode::kScreen;
-  e.shadowMode = BlendMode::kMultiply;
-  e.angle = 180;  // light from the left: the skirt on the right faces away
-  e.size = 10;
   std::vector<EffectImage> out;
-  ASSERT_TRUE(renderEffects(one(e), sq.source, out));
+  ASSERT_TRUE(renderEffects(one(bevelEffect(BevelStyle::kOuter, 10)), sq.source, out));
   const EffectImage* dark = nullptr;
   for (const EffectImage& img : out)
     if (img.mode == BlendMode::kMultiply) dark = &img;
