@@ -108,11 +108,6 @@ float contoured(const Contour& contour, float v) {
   return contour.linear ? v : contour.table[static_cast<size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255))] / 255.0f;
 }
 
-void applyContour(const Contour& contour, Coverage& p) {
-  if (contour.linear) return;
-  for (float& v : p.values) v = contoured(contour, v);
-}
-
 // The offset away from the light for `distance` pixels at `angle` (the
 // y axis points down), in whole pixels: Photoshop moves shadows and satin
 // by whole pixels (its renderings show no resampled, softened edge).
@@ -272,17 +267,19 @@ bool fillColors(const LayerEffect& e, bool gradient, const EffectSource& s, cons
 }
 
 // The slopes of a smooth bevel's surface, height change per pixel along x
-// and y: its height is the shape's coverage blurred over the bevel's size,
-// so the surface rounds off over the whole size. The blur runs shrunk (see
-// detail::Scaled) and so do the slopes, which are then read back smoothly.
-void smoothSlopes(const Coverage& shape, double size, Coverage& gx, Coverage& gy) {
+// and y, into planes shrunk by the returned factor (see detail::Scaled):
+// its height is the shape's coverage blurred over the bevel's size, so the
+// surface rounds off over the whole size. The slopes are taken on the
+// shrunk plane and read back smoothly.
+int32_t smoothSlopes(const Coverage& shape, double size, Coverage& sx, Coverage& sy) {
   const double sigma = size * kBevelSigmaPerSize;
   const int32_t f = detail::blurScale(sigma);
   Coverage h = detail::shrunk(shape.width, shape.height, f, shape.beyond,
                               [&](int32_t x, int32_t y) { return shape.at(x, y); });
   detail::blurScaled(h, f, sigma);
   const float kSlope = static_cast<float>(kBevelDepthPerSize);
-  Coverage sx = h, sy = h;
+  sx = h;
+  sy = h;
   for (int32_t y = 0; y < h.height; ++y)
     for (int32_t x = 0; x < h.width; ++x) {
       const int32_t x0 = std::max(0, x - 1), x1 = std::min(h.width - 1, x + 1);
@@ -291,19 +288,13 @@ void smoothSlopes(const Coverage& shape, double size, Coverage& gx, Coverage& gy
       sy.at(x, y) = kSlope * (h.at(x, y1) - h.at(x, y0)) / static_cast<float>(std::max(1, y1 - y0) * f);
     }
   sx.beyond = sy.beyond = 0;
-  gx = shape;
-  gy = shape;
-  detail::Scaled scaledX(sx, f), scaledY(sy, f);
-  for (int32_t y = 0; y < shape.height; ++y) {
-    scaledX.row(y, 0, shape.width, &gx.values[gx.index(0, y)]);
-    scaledY.row(y, 0, shape.width, &gy.values[gy.index(0, y)]);
-  }
+  return f;
 }
 
-// The slopes of a chisel bevel: its height rises straight with the
-// distance from the edge, inside the shape (`outer` false) or outside it;
-// emboss styles take each side's own height where the shape's coverage
-// puts a pixel.
+// The slopes of a chisel bevel at full resolution: its height rises
+// straight with the distance from the edge, inside the shape (`outer`
+// false) or outside it; emboss styles take each side's own height where
+// the shape's coverage puts a pixel.
 void chiselSlopes(const Coverage& shape, const LayerEffect& e, double size, bool inner, bool outer,
                   Coverage& gx, Coverage& gy) {
   const Coverage inside = bevelHeight(shape, e, size, false);
@@ -321,8 +312,11 @@ void chiselSlopes(const Coverage& shape, const LayerEffect& e, double size, bool
       gx.at(x, y) = sign * (h.at(x1, y) - h.at(x0, y)) / static_cast<float>(std::max(1, x1 - x0));
       gy.at(x, y) = sign * (h.at(x, y1) - h.at(x, y0)) / static_cast<float>(std::max(1, y1 - y0));
     }
+  gx.beyond = gy.beyond = 0;
 }
 
+// The bevel's highlight and shadow are shaded a row at a time from its
+// slopes; only a softened bevel keeps them as planes, to blur them.
 void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, const Box& box,
                std::vector<EffectImage>& out) {
   // Emboss styles split the size between the inside and the outside.
@@ -330,40 +324,59 @@ void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, c
   const bool outer = e.bevelStyle == BevelStyle::kOuter;
   const bool pillow = e.bevelStyle == BevelStyle::kPillowEmboss;
   const double size = std::max(1.0, (inner || outer) ? e.size : e.size / 2);
-  Coverage gx, gy;
+  Coverage slopeX, slopeY;
+  int32_t f = 1;
   if (e.technique == BevelTechnique::kSmooth)
-    smoothSlopes(shape, size, gx, gy);
+    f = smoothSlopes(shape, size, slopeX, slopeY);
   else
-    chiselSlopes(shape, e, size, inner, outer, gx, gy);
+    chiselSlopes(shape, e, size, inner, outer, slopeX, slopeY);
+  detail::Scaled readX(slopeX, f), readY(slopeY, f);
   const double depth = e.depth * (e.up ? 1 : -1) * (pillow ? -1 : 1);
   const double a = e.angle * kPi / 180, alt = e.altitude * kPi / 180;
   const double lx = std::cos(alt) * std::cos(a), ly = -std::cos(alt) * std::sin(a), lz = std::sin(alt);
-  Coverage light = shape, dark = shape;
-  for (int32_t y = 0; y < shape.height; ++y)
-    for (int32_t x = 0; x < shape.width; ++x) {
+  const int32_t w = shape.width;
+  std::vector<float> gx(static_cast<size_t>(w)), gy(gx.size());
+  // Row y of the region: the highlight and shadow coverage.
+  auto shade = [&](int32_t y, float* light, float* dark) {
+    readX.row(y, 0, w, gx.data());
+    readY.row(y, 0, w, gy.data());
+    for (int32_t x = 0; x < w; ++x) {
       const float cover = shape.at(x, y);
       // A pillow emboss sinks the shape's edge: outside it the surface rises back.
       const double sign = pillow && cover < 0.5f ? -1 : 1;
       // Slopes scaled by the depth over the size: at depth 100 % a chisel
       // tilts by 45 degrees.
       const double k = sign * depth * size;
-      const double sx = k * gx.at(x, y), sy = k * gy.at(x, y);
-      const double shade = (-sx * lx - sy * ly + lz) / std::sqrt(sx * sx + sy * sy + 1);
-      const double hi = std::max(0.0, shade - lz) / std::max(1e-6, 1 - lz);
-      const double lo = std::max(0.0, lz - shade) / std::max(1e-6, lz);
+      const double sx = k * gx[static_cast<size_t>(x)], sy = k * gy[static_cast<size_t>(x)];
+      const double lit = (-sx * lx - sy * ly + lz) / std::sqrt(sx * sx + sy * sy + 1);
+      const double hi = std::max(0.0, lit - lz) / std::max(1e-6, 1 - lz);
+      const double lo = std::max(0.0, lz - lit) / std::max(1e-6, lz);
       // Where the bevel acts: inside the shape, outside it, or both.
       const float where = inner ? cover : outer ? 1 - cover : 1;
-      light.at(x, y) = static_cast<float>(std::min(1.0, hi) * where);
-      dark.at(x, y) = static_cast<float>(std::min(1.0, lo) * where);
+      light[x] = contoured(e.contour, static_cast<float>(std::min(1.0, hi) * where));
+      dark[x] = static_cast<float>(std::min(1.0, lo) * where);
     }
-  applyContour(e.contour, light);
+  };
   if (e.soften > 0) {
+    Coverage light = shape, dark = shape;
+    for (int32_t y = 0; y < shape.height; ++y) shade(y, &light.values[light.index(0, y)], &dark.values[dark.index(0, y)]);
     blurBySize(light, e.soften);
     blurBySize(dark, e.soften);
+    emit(planeRows(dark, region, box), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind,
+         out, inner);
+    emit(planeRows(light, region, box), box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, inner);
+    return;
   }
-  emit(planeRows(dark, region, box), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind, out,
-       inner);
-  emit(planeRows(light, region, box), box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, inner);
+  std::vector<float> lightRow(gx.size()), darkRow(gx.size());
+  auto rows = [&](bool light) {
+    return [&, light](int32_t y, float* values) {
+      shade(y - region.top, lightRow.data(), darkRow.data());
+      const float* from = (light ? lightRow : darkRow).data() + (box.left - region.left);
+      std::copy(from, from + (box.right - box.left), values);
+    };
+  };
+  emit(rows(false), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind, out, inner);
+  emit(rows(true), box, e.color, nullptr, e.mode, e.opacity, false, e.kind, out, inner);
 }
 
 void drawEffect(const LayerEffect& e, const EffectSource& s, const Box& region, const Box& box,
