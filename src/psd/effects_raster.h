@@ -79,7 +79,9 @@ class Scaled {
     const double py = (static_cast<double>(y) + 0.5) * scale - 0.5, fy = std::floor(py);
     const float wy = static_cast<float>(py - fy);
     const int64_t y0 = static_cast<int64_t>(fy);
-    auto line = [&](int64_t i) { return i >= 0 && i < s.height ? &s.values[s.index(0, static_cast<int32_t>(i))] : nullptr; };
+    auto line = [&](int64_t i) {
+      return i >= 0 && i < s.height ? &s.values[s.index(0, static_cast<int32_t>(i))] : nullptr;
+    };
     const float* above = line(y0);
     const float* below = line(y0 + 1);
     // The two rows mixed, with the value beyond on either side.

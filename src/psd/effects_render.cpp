@@ -101,11 +101,13 @@ float shapeAt(const EffectSource& s, int32_t x, int32_t y) {
   const Box& b = s.shapeBox;
   if (x < b.left || y < b.top || x >= b.right || y >= b.bottom) return 0;
   const size_t w = static_cast<size_t>(b.right - b.left);
-  return static_cast<float>(s.shape[static_cast<size_t>(y - b.top) * w + static_cast<size_t>(x - b.left)] >> 24) / 255.0f;
+  const uint32_t px = s.shape[static_cast<size_t>(y - b.top) * w + static_cast<size_t>(x - b.left)];
+  return static_cast<float>(px >> 24) / 255.0f;
 }
 
 float contoured(const Contour& contour, float v) {
-  return contour.linear ? v : contour.table[static_cast<size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255))] / 255.0f;
+  if (contour.linear) return v;
+  return contour.table[static_cast<size_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255))] / 255.0f;
 }
 
 // The offset away from the light for `distance` pixels at `angle` (the
@@ -359,7 +361,8 @@ void drawBevel(const LayerEffect& e, const Coverage& shape, const Box& region, c
   };
   if (e.soften > 0) {
     Coverage light = shape, dark = shape;
-    for (int32_t y = 0; y < shape.height; ++y) shade(y, &light.values[light.index(0, y)], &dark.values[dark.index(0, y)]);
+    for (int32_t y = 0; y < shape.height; ++y)
+      shade(y, &light.values[light.index(0, y)], &dark.values[dark.index(0, y)]);
     blurBySize(light, e.soften);
     blurBySize(dark, e.soften);
     emit(planeRows(dark, region, box), box, e.shadowColor, nullptr, e.shadowMode, e.shadowOpacity, false, e.kind,

@@ -68,11 +68,13 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   // is on (the fill opacity then acts on them too). Otherwise, below full
   // fill, they blend with what lies under the layer as well.
   const bool grouped = r.blendInteriorEffects || r.fillOpacity == 255;
-  // The effects drawn in that group: the interior ones, and at full fill
-  // opacity every other effect clipped to the layer (inner shadows, inner
-  // bevels), which then shades only the layer's part of its edge pixels.
+  // The effects drawn in that group: the interior ones, and for a normal
+  // layer at full fill opacity every other effect clipped to the layer
+  // (inner shadows, inner bevels), which then shades only the layer's part
+  // of its edge pixels; the group's mode leaves them as they are.
   auto inGroup = [&](const EffectImage& e) {
-    return grouped && (interior(e.kind) || (e.clipped && r.fillOpacity == 255));
+    const bool clippedHere = e.clipped && r.fillOpacity == 255 && r.blendMode == BlendMode::kNormal;
+    return grouped && (interior(e.kind) || clippedHere);
   };
   Buffer copy;
   const bool whole = r.opacity < 255;
