@@ -90,6 +90,9 @@ enum class BlendMode : uint8_t {
   kLuminosity,   // "lum "
 };
 
+// How far a layer knocks out the layers below it ("knko").
+enum class Knockout : uint8_t { kNone, kShallow, kDeep };
+
 // The layer's raster mask (channel -2): 255 shows the layer, 0 hides it.
 struct LayerMask {
   int32_t top = 0, left = 0, width = 0, height = 0;  // the mask's own rectangle
@@ -137,9 +140,11 @@ struct LayerRecord {
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
-  // "knko": the layer knocks out the layers below it in its group down to
-  // the group's backdrop (shallow; deep is drawn as shallow).
-  bool knockout = false;
+  // "knko": the layer or group knocks out what lies below it, shallow down
+  // to the backdrop of its own group, deep down to that of the innermost
+  // isolated group around it (at the top level: the document's
+  // transparency).
+  Knockout knockout = Knockout::kNone;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
   // Why the record's gradient or pattern fill cannot be drawn (a noise

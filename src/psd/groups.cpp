@@ -90,12 +90,15 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
 bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip);
 
 // Draws a group's items with `backdrop` as the group's start for knockout
-// layers.
-bool renderChildren(Context& c, const Node& n, Surface& dst, const Box& area, const Image& backdrop) {
+// items; an isolated group's start is also where deep knockouts stop.
+bool renderChildren(Context& c, const Node& n, Surface& dst, const Box& area, const Image& backdrop, bool isolated) {
   const Image* outer = c.knockoutBackdrop;
+  const Image* outerDeep = c.deepKnockoutBackdrop;
   c.knockoutBackdrop = &backdrop;
+  if (isolated) c.deepKnockoutBackdrop = &backdrop;
   const bool ok = renderItems(c, n.children, dst, area);
   c.knockoutBackdrop = outer;
+  c.deepKnockoutBackdrop = outerDeep;
   return ok;
 }
 
@@ -105,20 +108,23 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
   if (area.empty()) return true;
   const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
   const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip;
-  bool knocks = false;
-  for (const Node& child : n.children) knocks = knocks || (child.record->knockout && !child.isGroup());
+  bool knocks = false;  // an item knocks out to the group's start
+  for (const Node& child : n.children) knocks = knocks || child.record->knockout == Knockout::kShallow;
   Buffer buffer;
   if (!passThrough) {
     const Image transparent(area, nullptr, 0);
-    return buffer.allocate(area) && renderChildren(c, n, buffer.surface(), area, transparent) &&
-           drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip);
+    if (!buffer.allocate(area) || !renderChildren(c, n, buffer.surface(), area, transparent, true)) return false;
+    if (r.knockout != Knockout::kNone && !clip)
+      return drawKnockout(c, dst, buffer.surface(), area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r,
+                          groupMode(r));
+    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip);
   }
   Buffer start;
   if (knocks && !start.copyOf(dst, area)) return false;
   const Image backdrop = knocks ? Image(start.surface()) : Image(area, nullptr, 0);
   if (opacityFill == 255 * 255 && !r.mask.present() && !(r.vectorMask && !r.vectorMask->disabled))
-    return knocks ? renderChildren(c, n, dst, area, backdrop) : renderItems(c, n.children, dst, area);
-  if (!buffer.copyOf(dst, area) || !renderChildren(c, n, buffer.surface(), area, backdrop)) return false;
+    return knocks ? renderChildren(c, n, dst, area, backdrop, false) : renderItems(c, n.children, dst, area);
+  if (!buffer.copyOf(dst, area) || !renderChildren(c, n, buffer.surface(), area, backdrop, false)) return false;
   MaskRows masks;
   if (!masks.prepare(r, area)) return false;
   const int w = area.right - area.left;
@@ -227,6 +233,7 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
     if (r.blendClippedAsGroup && !(normal && r.fillOpacity == 255))
       return renderClippingGroup(c, base, &items[first + 1], end - first - 1, dst, limit);
     ClipShape shape;
+    shape.over = !r.blendClippedAsGroup;
     if (!baseShape(c, base, intersect(intersect(nodeBounds(c, base), dst.box), limit), shape)) return false;
     if (!renderNode(c, base, dst, limit, nullptr)) return false;
     for (size_t i = first + 1; i < end; ++i)

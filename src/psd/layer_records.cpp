@@ -210,7 +210,7 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       // A flag byte (0 none, 1 shallow, 2 deep) and three bytes of padding.
       uint8_t flag = 0;
       data.u8(flag);
-      r.knockout = flag != 0;
+      r.knockout = flag == 0 ? Knockout::kNone : flag == 1 ? Knockout::kShallow : Knockout::kDeep;
     } else if (key == "infx") {
       // A flag byte and three bytes of padding.
       uint8_t flag = 0;

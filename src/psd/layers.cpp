@@ -150,7 +150,7 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
   const bool masked = masks.active();
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
-  const RowBlender blend = clip || atop ? rowBlenderAtop(mode) : rowBlender(mode);
+  const RowBlender blend = (clip && !clip->over) || atop ? rowBlenderAtop(mode) : rowBlender(mode);
   std::vector<uint8_t> cover(static_cast<size_t>(n));
   const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
   for (int32_t y = area.top; y < area.bottom; ++y) {
@@ -164,7 +164,9 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
         uint32_t v = (s[i] >> 24) * opacityFill;  // <= 255^3
         if (m) v = div255(v * m[i]);
         v = (v + 32512) / 65025;
-        if (clip) {
+        if (clip && clip->over) {
+          v = div255(v * clip->at(area.left + i, y));
+        } else if (clip) {
           const uint32_t da = d[i] >> 24;
           v = da == 0 ? 0 : std::min<uint32_t>(255, (v * clip->at(area.left + i, y) + da / 2) / da);
         }
@@ -189,22 +191,33 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;
-  const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
-  if (!r.knockout || !c.knockoutBackdrop) return drawImage(c, dst, content, area, opacityFill, &r, r.blendMode, clip);
-  // Knockout: the layer laid over its group's backdrop replaces what lies
-  // below it in the group by its coverage.
-  const Image& backdrop = *c.knockoutBackdrop;
-  Buffer over, coverage;
-  if (!(backdrop.pixels ? over.copyOf(Surface{backdrop.box, const_cast<uint32_t*>(backdrop.pixels), backdrop.stride}, area)
-                        : over.allocate(area)) ||
-      !coverage.allocate(area) ||
-      !drawImage(c, over.surface(), content, area, opacityFill, &r, r.blendMode, clip) ||
-      !drawImage(c, coverage.surface(), content, area, opacityFill, &r, BlendMode::kNormal, clip))
+  if (r.knockout == Knockout::kNone || clip)
+    return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip);
+  return drawKnockout(c, dst, content, area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r, r.blendMode);
+}
+
+bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, const Image* to, uint8_t fill,
+                  uint8_t opacity, const LayerRecord* maskOwner, BlendMode mode) {
+  const size_t w = static_cast<size_t>(area.right - area.left), h = static_cast<size_t>(area.bottom - area.top);
+  Buffer over, shape;
+  const bool start = to && to->pixels;
+  if (!(start ? over.copyOf(Surface{to->box, const_cast<uint32_t*>(to->pixels), to->stride}, area)
+              : over.allocate(area)) ||
+      !shape.allocate(area))
     return false;
-  const size_t w = static_cast<size_t>(area.right - area.left);
+  // The colour alone, opaque: the shape acts once, in the final mix.
+  std::vector<uint32_t> colour(w * h);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const uint32_t* s = src.row(area.left, y);
+    uint32_t* o = &colour[static_cast<size_t>(y - area.top) * w];
+    for (size_t i = 0; i < w; ++i) o[i] = s[i] | 0xFF000000u;
+  }
+  if (!drawImage(c, over.surface(), Image(area, colour.data(), w), area, 255u * fill, nullptr, mode, nullptr) ||
+      !drawImage(c, shape.surface(), src, area, 255u * opacity, maskOwner, BlendMode::kNormal, nullptr))
+    return false;
   std::vector<uint8_t> t(w);
   for (int32_t y = area.top; y < area.bottom; ++y) {
-    const uint32_t* cov = coverage.surface().row(area.left, y);
+    const uint32_t* cov = shape.surface().row(area.left, y);
     for (size_t i = 0; i < w; ++i) t[i] = static_cast<uint8_t>(cov[i] >> 24);
     mixRow(dst.row(area.left, y), over.surface().row(area.left, y), t.data(), static_cast<int>(w));
   }

@@ -120,21 +120,28 @@ struct Context {
   const Document& document;
   Box canvas;
   std::vector<uint8_t> random;  // dissolve's table, one byte per canvas pixel, made on first use
-  // What the group being drawn started from, for knockout layers: null at
-  // the top level, an image without pixels for a transparent start.
+  // What knockout items knock out to: the start of the group being drawn
+  // (shallow) and of the innermost isolated group (deep). Null or an image
+  // without pixels: transparency (the top level, an isolated group).
   const Image* knockoutBackdrop = nullptr;
+  const Image* deepKnockoutBackdrop = nullptr;
   explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height} {}
   const uint8_t* randomTable();
+  const Image* knockoutTo(Knockout k) const { return k == Knockout::kDeep ? deepKnockoutBackdrop : knockoutBackdrop; }
 };
 
 // The base of a clipping group whose clipped layers are drawn in place
 // onto the backdrop: its shape (alpha times masks times opacity) over its
 // box. A clipped layer replaces the share of each backdrop pixel that the
 // base contributed: its coverage is scaled by shape / backdrop alpha and it
-// blends atop (the backdrop's alpha stays).
+// blends atop (the backdrop's alpha stays). With "blend clipped layers as
+// group" off (`over`), a clipped layer is laid over the backdrop like any
+// layer, its coverage scaled by the shape alone: a base at low fill opacity
+// still shows its clipped layers at their own opacity.
 struct ClipShape {
   Box box;
   std::vector<uint8_t> shape;
+  bool over = false;
   uint32_t at(int32_t x, int32_t y) const {
     if (x < box.left || y < box.top || x >= box.right || y >= box.bottom) return 0;
     return shape[static_cast<size_t>(y - box.top) * static_cast<size_t>(box.right - box.left) +
@@ -157,6 +164,14 @@ Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // alpha stays.
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
                const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false);
+// Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
+// (0..255) onto a copy of `to` (null or without pixels: transparency), which
+// then replaces `dst` inside `area` by the item's shape: its alpha times
+// the masks of `maskOwner` times `opacity`. The shape's anti-aliased edges
+// thus mix the knocked-out result in once, and opacity below 100 % leaves
+// part of what lay below.
+bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, const Image* to, uint8_t fill,
+                  uint8_t opacity, const LayerRecord* maskOwner, BlendMode mode);
 // Draws a pixel, fill or adjustment layer onto `dst` inside `limit` with
 // the layer's own mode, opacity and masks; `clip` as for drawImage.
 bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip);
