@@ -171,6 +171,8 @@ bool renderClippingGroup(Context& c, const Node& base, const Node* clipped, size
     if (!renderNode(c, clipped[i], s, area, nullptr)) return false;
   for (size_t k = 0; k < w * h; ++k)
     s.pixels[k] = (s.pixels[k] & 0xFFFFFFu) | div255((s.pixels[k] >> 24) * shape[k]) << 24;
+  const Image composed(s);
+  if (!base.isGroup() && drawsEffects(r)) return drawWithEffects(c, r, dst, area, nullptr, &composed);
   return drawImage(c, dst, s, area, opacityFill, &r, base.isGroup() ? groupMode(r) : r.blendMode, nullptr);
 }
 
@@ -229,8 +231,11 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
     const LayerRecord& r = *base.record;
     // A base in normal mode at full fill draws the same either way; it is
     // drawn in place, so clipped layers blend with all that lies below.
+    // A layer's effects lie over its clipped layers, so such a base is
+    // always drawn as a group.
     const bool normal = base.isGroup() ? groupMode(r) == BlendMode::kNormal : r.blendMode == BlendMode::kNormal;
-    if (r.blendClippedAsGroup && !(normal && r.fillOpacity == 255))
+    const bool inPlace = normal && r.fillOpacity == 255 && (base.isGroup() || !drawsEffects(r));
+    if (r.blendClippedAsGroup && !inPlace)
       return renderClippingGroup(c, base, &items[first + 1], end - first - 1, dst, limit);
     ClipShape shape;
     shape.over = !r.blendClippedAsGroup;

@@ -37,7 +37,8 @@ Box effectsBounds(const Context& c, const LayerRecord& r) {
   return intersect(grow(effectShapeBox(c, r), effectsReach(r.effects)), c.canvas);
 }
 
-bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip) {
+bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip,
+                     const Image* clipGroup) {
   const Box shapeBox = effectShapeBox(c, r);
   if (shapeBox.empty()) return true;
   std::vector<uint32_t> scratch;
@@ -82,12 +83,14 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   };
   if (!drawEffects(true)) return false;
   const Box own = intersect(layerBoundsWithin(r, c.canvas), area);
+  const uint32_t fill = clipGroup ? 255u : r.fillOpacity;  // a clipping group's alpha holds it
   if (grouped) {
     // The layer on its own canvas, the interior effects laid atop it (each
     // effect's coverage taken relative to the layer's own), then the whole
     // with the layer's mode.
     Buffer group;
-    if (!group.allocate(own) || !drawImage(c, group.surface(), content, own, 65025, &r, BlendMode::kNormal, nullptr))
+    if (!group.allocate(own) ||
+        !drawImage(c, group.surface(), clipGroup ? *clipGroup : content, own, 65025, &r, BlendMode::kNormal, nullptr))
       return false;
     Surface& g = group.surface();
     std::vector<uint32_t> relative;
@@ -110,8 +113,8 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true))
         return false;
     }
-    if (!drawImage(c, target, g, own, 255u * r.fillOpacity, nullptr, r.blendMode, clip)) return false;
-  } else if (!drawImage(c, target, content, own, 255u * r.fillOpacity, &r, r.blendMode, clip)) {
+    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip)) return false;
+  } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip)) {
     return false;
   }
   if (!drawEffects(false)) return false;

@@ -189,8 +189,13 @@ Box effectsBounds(const Context& c, const LayerRecord& r);
 // Draws the layer and its effects onto `dst` inside `area` (within the
 // layer's bounds): the effects below, the layer at its fill opacity, the
 // effects above, and the layer's opacity over the whole. `clip` as for
-// drawImage.
-bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip);
+// drawImage. For the base of a clipping group, `clipGroup` (over the
+// layer's box within `area`) is drawn in place of the layer's own pixels:
+// the base and its clipped layers composed, the fill opacity in its alpha;
+// the effects, made from the base's shape, then lie over the clipped
+// layers as well.
+bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip,
+                     const Image* clipGroup = nullptr);
 
 // ---- groups.cpp ----
 
