@@ -83,7 +83,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   };
   if (!drawEffects(true)) return false;
   const Box own = intersect(layerBoundsWithin(r, c.canvas), area);
-  const uint32_t fill = clipGroup ? 255u : r.fillOpacity;  // a clipping group's alpha holds it
+  const uint8_t fill = clipGroup ? 255 : r.fillOpacity;  // a clipping group's alpha holds it
   if (grouped) {
     // The layer on its own canvas, the interior effects laid atop it (each
     // effect's coverage taken relative to the layer's own), then the whole
@@ -113,8 +113,9 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true))
         return false;
     }
-    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip)) return false;
-  } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip)) {
+    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill)) return false;
+  } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip, false,
+                        fill)) {
     return false;
   }
   if (!drawEffects(false)) return false;

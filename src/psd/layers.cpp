@@ -141,16 +141,24 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
 }
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop) {
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop, uint8_t fill) {
   if (area.empty()) return true;
   const int n = area.right - area.left;
+  // In the modes that take fill opacity into the blend, the coverage keeps
+  // the rest and the source rows carry the fill in their alpha byte.
+  const bool fillInBlend = fill > 0 && fill < 255 && fillActsInBlend(mode);
+  if (fillInBlend) opacityFill = opacityFill / fill * 255;
+  std::vector<uint32_t> withFill(fillInBlend ? static_cast<size_t>(n) : 0);
   uint8_t lut[256];
   for (uint32_t a = 0; a < 256; ++a) lut[a] = static_cast<uint8_t>((a * opacityFill + 32512) / 65025);
   MaskRows masks;
   if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
   const bool masked = masks.active();
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
-  const RowBlender blend = (clip && !clip->over) || atop ? rowBlenderAtop(mode) : rowBlender(mode);
+  const bool keepAlpha = (clip && !clip->over) || atop;
+  const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha)
+                           : keepAlpha ? rowBlenderAtop(mode)
+                                       : rowBlender(mode);
   std::vector<uint8_t> cover(static_cast<size_t>(n));
   const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
   for (int32_t y = area.top; y < area.bottom; ++y) {
@@ -177,6 +185,10 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
       const uint8_t* rnd = random + static_cast<size_t>(y) * canvasWidth + static_cast<size_t>(area.left);
       for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = rnd[i] < cover[static_cast<size_t>(i)] ? 255 : 0;
     }
+    if (fillInBlend) {
+      for (int i = 0; i < n; ++i) withFill[static_cast<size_t>(i)] = (s[i] & 0xFFFFFFu) | uint32_t{fill} << 24;
+      s = withFill.data();
+    }
     blend(dst.row(area.left, y), s, cover.data(), n);
   }
   return true;
@@ -192,7 +204,8 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;
   if (r.knockout == Knockout::kNone || clip)
-    return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip);
+    return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, false,
+                     r.fillOpacity);
   return drawKnockout(c, dst, content, area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r, r.blendMode);
 }
 
@@ -212,7 +225,8 @@ bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, c
     uint32_t* o = &colour[static_cast<size_t>(y - area.top) * w];
     for (size_t i = 0; i < w; ++i) o[i] = s[i] | 0xFF000000u;
   }
-  if (!drawImage(c, over.surface(), Image(area, colour.data(), w), area, 255u * fill, nullptr, mode, nullptr) ||
+  if (!drawImage(c, over.surface(), Image(area, colour.data(), w), area, 255u * fill, nullptr, mode, nullptr, false,
+                 fill) ||
       !drawImage(c, shape.surface(), src, area, 255u * opacity, maskOwner, BlendMode::kNormal, nullptr))
     return false;
   std::vector<uint8_t> t(w);

@@ -81,6 +81,14 @@ RowBlender rowBlender(BlendMode mode);
 // The same with the backdrop's alpha kept: the backdrop colour moves towards
 // the blend result by `cover` (adjustments and clipped drawing).
 RowBlender rowBlenderAtop(BlendMode mode);
+// The modes in which Photoshop takes fill opacity into the blend itself
+// rather than mixing the result in like opacity: colour and linear burn,
+// colour and linear dodge, vivid and linear light, hard mix, difference.
+bool fillActsInBlend(BlendMode mode);
+// A row blender for those modes whose sources carry the fill opacity in
+// their alpha byte (coverage still comes from `cover`); any other mode
+// gives rowBlender(mode), or rowBlenderAtop(mode) when `atop`.
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop);
 // Moves `dst` towards `src` by `t` (0..255), premultiplied: a pass-through
 // group's opacity and masks.
 void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
@@ -161,9 +169,12 @@ Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // coverage alpha * opacityFill / 65025 (opacityFill: opacity times fill
 // opacity, 0..65025), cut by the masks of `maskOwner` and by `clip`.
 // Clipped or `atop` (an adjustment's changed backdrop), the backdrop's
-// alpha stays.
+// alpha stays. `fill` names the fill opacity within opacityFill: in the
+// modes where fill acts in the blend (fillActsInBlend), it is taken out of
+// the coverage and into the blend.
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false);
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false,
+               uint8_t fill = 255);
 // Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
 // (0..255) onto a copy of `to` (null or without pixels: transparency), which
 // then replaces `dst` inside `area` by the item's shape: its alpha times
