@@ -104,6 +104,27 @@ struct LayerMask {
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
 
+// One "Blend If" slider pair: values below blackLow or above whiteHigh
+// hide the layer, values from blackHigh to whiteLow show it, and the split
+// halves between ramp linearly.
+struct BlendRange {
+  uint8_t blackLow = 0, blackHigh = 0, whiteLow = 255, whiteHigh = 255;
+  bool full() const { return blackHigh == 0 && whiteLow == 255; }
+};
+
+// The layer's blending ranges ("Blend If"): for the grey composite and
+// the first three colour channels, one range on the layer's own colour
+// and one on the colour below it. Each range's weight multiplies the
+// layer's coverage.
+struct BlendRanges {
+  BlendRange own[4], below[4];  // [0] grey, [1..3] the channels in file order
+  bool active() const {
+    for (int i = 0; i < 4; ++i)
+      if (!own[i].full() || !below[i].full()) return true;
+    return false;
+  }
+};
+
 struct LayerRecord {
   int32_t layerType = kLayerNormal;
   int32_t top = 0;     // canvas position of the top-left pixel, not clipped
@@ -128,6 +149,7 @@ struct LayerRecord {
   uint8_t flags = 0;            // the record's flags byte as stored
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
+  BlendRanges blendIf;          // the record's layer blending ranges
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
   // Advanced blending. "clbl": a clipping base blends its clipped layers
   // with itself first and the result with its own mode ("blend clipped

@@ -308,10 +308,21 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.inverted = (maskFlags & 4) != 0;
     r.mask.fromVectorMask = (maskFlags & 8) != 0;
   }
-  if (!extra.u32(length) || !extra.skip(length)) {
+  // Blending ranges: 4 bytes each (black low, black high, white low, white
+  // high), the grey composite's pair (this layer, the layer below), then
+  // one pair per channel.
+  ByteReader ranges;
+  if (!extra.u32(length) || !extra.sub(length, ranges)) {
     error = "blending ranges run past the record" + extra.where();
     return false;
   }
+  for (int i = 0; i < 4 && ranges.remaining() >= 8; ++i)
+    for (BlendRange* range : {&r.blendIf.own[i], &r.blendIf.below[i]}) {
+      ranges.u8(range->blackLow);
+      ranges.u8(range->blackHigh);
+      ranges.u8(range->whiteLow);
+      ranges.u8(range->whiteHigh);
+    }
   uint8_t nameLength;
   if (!extra.u8(nameLength) || !extra.has(nameLength)) {
     error = "layer name runs past the record" + extra.where();

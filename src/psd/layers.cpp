@@ -91,6 +91,29 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
   return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
 }
 
+// The weight (0..255) one blending range gives value `v`.
+uint32_t rangeWeight(const BlendRange& r, uint32_t v) {
+  if (v < r.blackLow || v > r.whiteHigh) return 0;
+  uint32_t w = 255;
+  if (v < r.blackHigh) w = (v - r.blackLow) * 255 / (r.blackHigh - r.blackLow);
+  if (v > r.whiteLow) w = std::min<uint32_t>(w, (r.whiteHigh - v) * 255 / (r.whiteHigh - r.whiteLow));
+  return w;
+}
+
+// The weight of a record's blending ranges for a source pixel over a
+// backdrop pixel: the product of every range's weight, on the grey value
+// (0.3 R + 0.59 G + 0.11 B) and on each of `channels` colour channels.
+uint32_t blendIfWeight(const BlendRanges& b, uint32_t src, uint32_t below, int channels) {
+  auto grey = [](uint32_t p) { return ((p >> 16 & 255) * 30 + (p >> 8 & 255) * 59 + (p & 255) * 11 + 50) / 100; };
+  uint32_t w = div255(rangeWeight(b.own[0], grey(src)) * rangeWeight(b.below[0], grey(below)));
+  for (int k = 0; k < channels && w > 0; ++k) {
+    const int shift = 16 - 8 * k;
+    w = div255(w * rangeWeight(b.own[k + 1], src >> shift & 255));
+    w = div255(w * rangeWeight(b.below[k + 1], below >> shift & 255));
+  }
+  return w;
+}
+
 }  // namespace
 
 Box layerBoundsWithin(const LayerRecord& r, const Box& within) {
@@ -154,6 +177,11 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   MaskRows masks;
   if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
   const bool masked = masks.active();
+  // Blending ranges act on the colour channels of RGB and greyscale documents.
+  const int colorMode = c.document.colorMode;
+  const BlendRanges* blendIf = maskOwner && maskOwner->blendIf.active() && (colorMode == 3 || colorMode == 1)
+                                   ? &maskOwner->blendIf
+                                   : nullptr;
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
   const bool keepAlpha = (clip && !clip->over) || atop;
   const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha)
@@ -180,6 +208,12 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
         }
         cover[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
       }
+    }
+    if (blendIf) {
+      const uint32_t* d = dst.row(area.left, y);
+      for (int i = 0; i < n; ++i)
+        cover[static_cast<size_t>(i)] = static_cast<uint8_t>(
+            div255(cover[static_cast<size_t>(i)] * blendIfWeight(*blendIf, s[i], d[i], colorMode == 3 ? 3 : 1)));
     }
     if (random) {
       const uint8_t* rnd = random + static_cast<size_t>(y) * canvasWidth + static_cast<size_t>(area.left);
