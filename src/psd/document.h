@@ -159,6 +159,14 @@ struct LayerRecord {
   // blended with the layer's pixels first and the result with the layer's
   // mode and fill opacity ("blend interior effects as group").
   bool blendInteriorEffects = false;
+  // "tsly" ("transparency shapes layer"): the layer's transparency limits
+  // its effects and its knockout; off, they act throughout the layer's box.
+  bool transparencyShapesLayer = true;
+  // "lmgm" / "vmgm": the raster / vector mask hides the effects (cuts the
+  // layer and its effects together) rather than shaping the layer the
+  // effects are made from.
+  bool layerMaskHidesEffects = false;
+  bool vectorMaskHidesEffects = false;
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;

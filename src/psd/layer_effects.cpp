@@ -44,15 +44,23 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, shapeBox, scratch, content)) return true;
+  // A mask that hides effects cuts the layer and its effects alike;
+  // otherwise the masks shape what the effects are made from. Without
+  // "transparency shapes layer" the layer's alpha does not shape them.
+  const bool masksHideEffects = (r.layerMaskHidesEffects && r.mask.present()) ||
+                                (r.vectorMaskHidesEffects && r.vectorMask && !r.vectorMask->disabled);
   MaskRows masks;
-  if (!masks.prepare(r, shapeBox)) return false;
+  if (!masksHideEffects && !masks.prepare(r, shapeBox)) return false;
   const size_t w = static_cast<size_t>(shapeBox.right - shapeBox.left);
   std::vector<uint32_t> shape(w * static_cast<size_t>(shapeBox.bottom - shapeBox.top));
   for (int32_t y = shapeBox.top; y < shapeBox.bottom; ++y) {
     const uint32_t* s = content.row(shapeBox.left, y);
     const uint8_t* m = masks.active() ? masks.row(y) : nullptr;
     uint32_t* out = &shape[static_cast<size_t>(y - shapeBox.top) * w];
-    for (size_t i = 0; i < w; ++i) out[i] = (m ? div255((s[i] >> 24) * m[i]) : s[i] >> 24) << 24;
+    for (size_t i = 0; i < w; ++i) {
+      const uint32_t a = r.transparencyShapesLayer ? s[i] >> 24 : 255;
+      out[i] = (m ? div255(a * m[i]) : a) << 24;
+    }
   }
   EffectSource source;
   source.shape = shape.data();
@@ -77,7 +85,9 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
     for (const EffectImage& e : images) {
       if (e.below != below || (!below && grouped && interior(e.kind))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
-      if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, nullptr, e.mode, clip)) return false;
+      if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, masksHideEffects ? &r : nullptr,
+                     e.mode, clip))
+        return false;
     }
     return true;
   };

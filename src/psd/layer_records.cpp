@@ -211,11 +211,15 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       uint8_t flag = 0;
       data.u8(flag);
       r.knockout = flag == 0 ? Knockout::kNone : flag == 1 ? Knockout::kShallow : Knockout::kDeep;
-    } else if (key == "infx") {
+    } else if (key == "infx" || key == "tsly" || key == "lmgm" || key == "vmgm") {
       // A flag byte and three bytes of padding.
-      uint8_t flag = 0;
+      uint8_t flag = key == "tsly" ? 1 : 0;
       data.u8(flag);
-      r.blendInteriorEffects = flag != 0;
+      bool& setting = key == "infx"   ? r.blendInteriorEffects
+                      : key == "tsly" ? r.transparencyShapesLayer
+                      : key == "lmgm" ? r.layerMaskHidesEffects
+                                      : r.vectorMaskHidesEffects;
+      setting = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {

@@ -252,7 +252,9 @@ bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, c
               : over.allocate(area)) ||
       !shape.allocate(area))
     return false;
-  // The colour alone, opaque: the shape acts once, in the final mix.
+  // The colour alone, opaque: the shape acts once, in the final mix. With
+  // "transparency shapes layer" off the shape is the masks alone.
+  const bool shapesByAlpha = !maskOwner || maskOwner->transparencyShapesLayer;
   std::vector<uint32_t> colour(w * h);
   for (int32_t y = area.top; y < area.bottom; ++y) {
     const uint32_t* s = src.row(area.left, y);
@@ -261,7 +263,8 @@ bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, c
   }
   if (!drawImage(c, over.surface(), Image(area, colour.data(), w), area, 255u * fill, nullptr, mode, nullptr, false,
                  fill) ||
-      !drawImage(c, shape.surface(), src, area, 255u * opacity, maskOwner, BlendMode::kNormal, nullptr))
+      !drawImage(c, shape.surface(), shapesByAlpha ? src : Image(area, colour.data(), w), area, 255u * opacity,
+                 maskOwner, BlendMode::kNormal, nullptr))
     return false;
   std::vector<uint8_t> t(w);
   for (int32_t y = area.top; y < area.bottom; ++y) {

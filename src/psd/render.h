@@ -177,8 +177,9 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
                uint8_t fill = 255);
 // Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
 // (0..255) onto a copy of `to` (null or without pixels: transparency), which
-// then replaces `dst` inside `area` by the item's shape: its alpha times
-// the masks of `maskOwner` times `opacity`. The shape's anti-aliased edges
+// then replaces `dst` inside `area` by the item's shape: its alpha (unless
+// the owner's transparency does not shape it) times the masks of
+// `maskOwner` times `opacity`. The shape's anti-aliased edges
 // thus mix the knocked-out result in once, and opacity below 100 % leaves
 // part of what lay below.
 bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, const Image* to, uint8_t fill,
