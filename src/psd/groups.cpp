@@ -15,17 +15,22 @@
 //   which then replaces the backdrop by opacity times masks;
 // - any other mode (isolated): the items are drawn onto a transparent
 //   buffer, which is then blended onto the backdrop like a layer with the
-//   group's mode, opacity and masks.
+//   group's mode, opacity, fill opacity, masks and blending ranges.
 // Buffers cover only the group's box, the union of what its items can
-// change.
+// change. A group's start is where its knockout items knock out to:
+// shallow ones to the start of their own group, deep ones to the start of
+// the innermost isolated group (transparency at the top level).
 //
 // Clipping groups ("blend clipped layers as group", the default): the base's
 // colour is laid on a buffer at the base's fill opacity wherever the base has
 // any shape, the clipped items are drawn onto it, and the buffer's alpha is
 // then cut by the base's shape (its alpha, or a group's composite alpha), so
 // clipped items never reach beyond the base. The buffer is blended onto the
-// backdrop with the base's mode, opacity and masks. With the flag off the
-// base is drawn as usual and each clipped layer is blended onto the
+// backdrop with the base's mode, opacity and masks; a base with effects
+// draws them over the buffer, so they lie over its clipped layers too. A
+// normal base at full fill without effects is drawn in place and its
+// clipped layers blend atop it with all that lies below. With the flag off
+// the base is drawn as usual and each clipped layer is laid onto the
 // backdrop with its own mode inside the base's shape and opacity.
 #include <algorithm>
 
@@ -117,7 +122,7 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
     if (r.knockout != Knockout::kNone && !clip)
       return drawKnockout(c, dst, buffer.surface(), area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r,
                           groupMode(r));
-    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip);
+    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip, false, r.fillOpacity);
   }
   Buffer start;
   if (knocks && !start.copyOf(dst, area)) return false;
