@@ -112,7 +112,8 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
   const Box area = intersect(intersect(nodeBounds(c, n), dst.box), limit);
   if (area.empty()) return true;
   const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
-  const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip;
+  // A knockout group knocks out with its composite, made on its own.
+  const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip && r.knockout == Knockout::kNone;
   bool knocks = false;  // an item knocks out to the group's start
   for (const Node& child : n.children) knocks = knocks || child.record->knockout == Knockout::kShallow;
   Buffer buffer;

@@ -256,6 +256,21 @@ TEST(RenderKnockout, ShallowAndDeepKnockOutToTheirGroupsStart) {
   EXPECT_EQ(render(1, {white, hole}), std::vector<uint32_t>{0x7FFFFFFFu});
 }
 
+// A knockout group, isolated or passing through, punches its composite
+// through to the document's transparency: blue at the group's fill of 50 %
+// over nothing, whatever red lay below.
+TEST(RenderKnockout, AGroupKnocksOutWithItsComposite) {
+  const PsdRecord red = test::solidLayer("r", 0, 0, 1, 1, 0xFFFF0000u);
+  for (const char* mode : {"norm", "pass"}) {
+    std::vector<PsdRecord> records = {red};
+    test::append(records, test::group("g", {test::solidLayer("b", 0, 0, 1, 1, 0xFF0000FFu)}));
+    records.back().blendMode = mode;
+    records.back().fillOpacity = 128;
+    records.back().blocks = {flagBlock("knko", 2)};
+    EXPECT_EQ(render(1, records), std::vector<uint32_t>{0x800000FFu}) << mode;
+  }
+}
+
 // Without "transparency shapes layer" a knockout acts where the layer is
 // transparent as well.
 TEST(RenderKnockout, TransparencyShapesLayerOffKnocksOutThroughoutTheLayer) {
