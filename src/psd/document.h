@@ -133,6 +133,9 @@ struct LayerRecord {
   int32_t height = 0;
   int16_t numberOfChannels = 0;
   bool visible = true;          // flags bit 1 clear
+  // The record has a transparency channel (-1); Photoshop's Background
+  // layer, the lowest record, has none.
+  bool transparencyChannel = false;
   std::string layerName;        // legacy (Pascal) name, raw bytes as stored
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.

@@ -284,7 +284,25 @@ Node buildTree(const Document& document, const std::vector<const LayerRecord*>& 
 Box treeBounds(const Context& c, const Node& root) { return nodeBounds(c, root); }
 
 bool renderTree(Context& c, const Node& root, Surface& dst, const Box& limit) {
-  return renderItems(c, root.children, dst, limit);
+  // Knockouts at the top level reveal the document's Background layer (a
+  // lowest pixel layer without transparency, nothing clipped to it) where
+  // it has one, transparency otherwise.
+  const std::vector<Node>& items = root.children;
+  const LayerRecord* first = items.empty() ? nullptr : items[0].record;
+  const bool background = first && first == &c.document.layerRecords[0] && first->layerType == kLayerNormal &&
+                          !first->transparencyChannel && !(items.size() > 1 && items[1].record->clipping);
+  bool knocks = false;
+  for (const LayerRecord& r : c.document.layerRecords) knocks = knocks || r.knockout != Knockout::kNone;
+  if (!background || !knocks) return renderItems(c, items, dst, limit);
+  const Box area = intersect(dst.box, limit);
+  Buffer start;
+  if (!renderNode(c, items[0], dst, limit, nullptr) || !start.copyOf(dst, area)) return false;
+  const Image backdrop(start.surface());
+  c.knockoutBackdrop = c.deepKnockoutBackdrop = &backdrop;
+  const std::vector<Node> rest(items.begin() + 1, items.end());
+  const bool ok = renderItems(c, rest, dst, limit);
+  c.knockoutBackdrop = c.deepKnockoutBackdrop = nullptr;
+  return ok;
 }
 
 }  // namespace korvex::psd::render

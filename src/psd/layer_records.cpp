@@ -268,6 +268,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
       error = "channel list ends early" + c.where();
       return false;
     }
+    if (ch.id == -1) r.transparencyChannel = true;
   }
   std::string signature, blend;
   uint8_t clipping, filler;

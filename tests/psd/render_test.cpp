@@ -256,6 +256,19 @@ TEST(RenderKnockout, ShallowAndDeepKnockOutToTheirGroupsStart) {
   EXPECT_EQ(render(1, {white, hole}), std::vector<uint32_t>{0x7FFFFFFFu});
 }
 
+// At the top level a knockout reveals the Background layer (the lowest
+// layer, without transparency) where the document has one.
+TEST(RenderKnockout, TheTopLevelRevealsTheBackgroundLayer) {
+  PsdRecord red = test::solidLayer("Background", 0, 0, 1, 1, 0xFFFF0000u);
+  const PsdRecord green = test::solidLayer("g", 0, 0, 1, 1, 0xFF00FF00u);
+  PsdRecord hole = test::solidLayer("k", 0, 0, 1, 1, 0xFF0000FFu);
+  hole.fillOpacity = 0;
+  hole.blocks = {flagBlock("knko", 2)};
+  EXPECT_EQ(render(1, {red, green, hole}), std::vector<uint32_t>{0x00FFFFFFu});
+  red.transparency = false;
+  EXPECT_EQ(render(1, {red, green, hole}), std::vector<uint32_t>{0xFFFF0000u});
+}
+
 // A knockout group, isolated or passing through, punches its composite
 // through to the document's transparency: blue at the group's fill of 50 %
 // over nothing, whatever red lay below.
