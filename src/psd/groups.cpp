@@ -123,7 +123,8 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
     if (r.knockout != Knockout::kNone && !clip)
       return drawKnockout(c, dst, buffer.surface(), area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r,
                           groupMode(r));
-    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip, false, r.fillOpacity);
+    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip, false, r.fillOpacity,
+                     &r.blendIf);
   }
   Buffer start;
   if (knocks && !start.copyOf(dst, area)) return false;
@@ -179,7 +180,8 @@ bool renderClippingGroup(Context& c, const Node& base, const Node* clipped, size
     s.pixels[k] = (s.pixels[k] & 0xFFFFFFu) | div255((s.pixels[k] >> 24) * shape[k]) << 24;
   const Image composed(s);
   if (!base.isGroup() && drawsEffects(r)) return drawWithEffects(c, r, dst, area, nullptr, &composed);
-  return drawImage(c, dst, s, area, opacityFill, &r, base.isGroup() ? groupMode(r) : r.blendMode, nullptr);
+  return drawImage(c, dst, s, area, opacityFill, &r, base.isGroup() ? groupMode(r) : r.blendMode, nullptr, false, 255,
+                   &r.blendIf);
 }
 
 bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip) {

@@ -123,9 +123,9 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true))
         return false;
     }
-    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill)) return false;
+    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill, &r.blendIf)) return false;
   } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip, false,
-                        fill)) {
+                        fill, &r.blendIf)) {
     return false;
   }
   if (!drawEffects(false)) return false;

@@ -88,7 +88,8 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
     applyAdjustment(*r.adjustment, row, w);
     for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
   }
-  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
+  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true, 255,
+                   &r.blendIf);
 }
 
 // The weight (0..255) one blending range gives value `v`.
@@ -164,7 +165,8 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
 }
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop, uint8_t fill) {
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop, uint8_t fill,
+               const BlendRanges* ranges) {
   if (area.empty()) return true;
   const int n = area.right - area.left;
   // In the modes that take fill opacity into the blend, the coverage keeps
@@ -179,9 +181,7 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   const bool masked = masks.active();
   // Blending ranges act on the colour channels of RGB and greyscale documents.
   const int colorMode = c.document.colorMode;
-  const BlendRanges* blendIf = maskOwner && maskOwner->blendIf.active() && (colorMode == 3 || colorMode == 1)
-                                   ? &maskOwner->blendIf
-                                   : nullptr;
+  const BlendRanges* blendIf = ranges && ranges->active() && (colorMode == 3 || colorMode == 1) ? ranges : nullptr;
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
   const bool keepAlpha = (clip && !clip->over) || atop;
   const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha)
@@ -239,7 +239,7 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   if (!layerContent(c, r, area, scratch, content)) return true;
   if (r.knockout == Knockout::kNone || clip)
     return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, false,
-                     r.fillOpacity);
+                     r.fillOpacity, &r.blendIf);
   return drawKnockout(c, dst, content, area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r, r.blendMode);
 }
 

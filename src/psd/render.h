@@ -171,10 +171,11 @@ Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // Clipped or `atop` (an adjustment's changed backdrop), the backdrop's
 // alpha stays. `fill` names the fill opacity within opacityFill: in the
 // modes where fill acts in the blend (fillActsInBlend), it is taken out of
-// the coverage and into the blend.
+// the coverage and into the blend. `ranges` (Blend If) weigh the coverage
+// by the source's colour and the colour below.
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
                const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false,
-               uint8_t fill = 255);
+               uint8_t fill = 255, const BlendRanges* ranges = nullptr);
 // Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
 // (0..255) onto a copy of `to` (null or without pixels: transparency), which
 // then replaces `dst` inside `area` by the item's shape: its alpha (unless

@@ -48,6 +48,21 @@ std::pair<std::string, std::string> flagBlock(const char* key, uint8_t value) {
 
 std::pair<std::string, std::string> blendClippedAsGroup(bool on) { return flagBlock("clbl", on ? 1 : 0); }
 
+// An "lfx2" block holding one colour overlay: green, normal, 100 %.
+std::pair<std::string, std::string> greenOverlay() {
+  test::Bytes b;
+  b.u32(0).u32(16).object("null", 3);
+  b.item("Scl ", "UntF").raw("#Prc").f64(100);
+  b.item("masterFXSwitch", "bool").u8(1);
+  b.item("SoFi", "Objc").object("SoFi", 4);
+  b.item("enab", "bool").u8(1);
+  b.item("Md  ", "enum").id("BlnM").id("Nrml");
+  b.item("Opct", "UntF").raw("#Prc").f64(100);
+  b.item("Clr ", "Objc").object("RGBC", 3).item("Rd  ", "doub").f64(0).item("Grn ", "doub").f64(255);
+  b.item("Bl  ", "doub").f64(0);
+  return {"lfx2", b.s};
+}
+
 // The pixel `p` laid over opaque white, as a merged image shows it.
 uint32_t overWhite(uint32_t p) {
   const uint32_t a = p >> 24;
@@ -313,17 +328,7 @@ TEST(RenderClipping, ClippedLayersOverALowFillBaseKeepTheirOpacity) {
 // A clipping base's colour overlay lies over its clipped layers.
 TEST(RenderClipping, TheBasesEffectsLieOverItsClippedLayers) {
   PsdRecord base = test::solidLayer("base", 0, 0, 1, 1, 0xFF000000u);
-  test::Bytes b;
-  b.u32(0).u32(16).object("null", 3);
-  b.item("Scl ", "UntF").raw("#Prc").f64(100);
-  b.item("masterFXSwitch", "bool").u8(1);
-  b.item("SoFi", "Objc").object("SoFi", 4);
-  b.item("enab", "bool").u8(1);
-  b.item("Md  ", "enum").id("BlnM").id("Nrml");
-  b.item("Opct", "UntF").raw("#Prc").f64(100);
-  b.item("Clr ", "Objc").object("RGBC", 3).item("Rd  ", "doub").f64(0).item("Grn ", "doub").f64(255);
-  b.item("Bl  ", "doub").f64(0);
-  base.blocks = {{"lfx2", b.s}};
+  base.blocks = {greenOverlay()};
   PsdRecord clipped = test::solidLayer("c", 0, 0, 1, 1, 0xFFFF0000u);
   clipped.clipping = true;
   EXPECT_EQ(render(1, {base, clipped}), std::vector<uint32_t>{0xFF00FF00u});
@@ -398,6 +403,17 @@ TEST(RenderBlendIf, RangesWeighTheCoverage) {
   layer.pixels = {0xFF3C0000u, 0xFFC80000u};
   layer.blendingRanges = blendingRanges({}, {}, {0, 0, 100, 100});
   EXPECT_EQ(render(2, {black, layer}), (std::vector<uint32_t>{0xFF3C0000u, 0xFF000000u}));
+}
+
+// A layer with effects is weighed by the colour below it too: its overlaid
+// colour shows over black and not over white.
+TEST(RenderBlendIf, ALayerWithEffectsReadsTheColourBelowIt) {
+  PsdRecord below = test::solidLayer("b", 0, 0, 2, 1, 0xFF000000u);
+  below.pixels = {0xFF000000u, 0xFFFFFFFFu};
+  PsdRecord layer = test::solidLayer("l", 0, 0, 2, 1, 0xFFFF0000u);
+  layer.blocks = {greenOverlay()};
+  layer.blendingRanges = blendingRanges({}, {0, 0, 128, 128});
+  EXPECT_EQ(render(2, {below, layer}), (std::vector<uint32_t>{0xFF00FF00u, 0xFFFFFFFFu}));
 }
 
 // A group's ranges weigh its composite as a unit.
