@@ -237,6 +237,7 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;
+  // Knockout of a clipped layer is not drawn: it would cut through its base.
   if (r.knockout == Knockout::kNone || clip)
     return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, false,
                      r.fillOpacity, &r.blendIf);
