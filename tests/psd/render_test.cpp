@@ -48,19 +48,45 @@ std::pair<std::string, std::string> flagBlock(const char* key, uint8_t value) {
 
 std::pair<std::string, std::string> blendClippedAsGroup(bool on) { return flagBlock("clbl", on ? 1 : 0); }
 
-// An "lfx2" block holding one colour overlay: green, normal, 100 %.
-std::pair<std::string, std::string> greenOverlay() {
+// An "lfx2" block holding one effect, its object written by `effect`.
+std::pair<std::string, std::string> oneEffect(void (*effect)(test::Bytes&)) {
   test::Bytes b;
   b.u32(0).u32(16).object("null", 3);
   b.item("Scl ", "UntF").raw("#Prc").f64(100);
   b.item("masterFXSwitch", "bool").u8(1);
-  b.item("SoFi", "Objc").object("SoFi", 4);
-  b.item("enab", "bool").u8(1);
-  b.item("Md  ", "enum").id("BlnM").id("Nrml");
-  b.item("Opct", "UntF").raw("#Prc").f64(100);
-  b.item("Clr ", "Objc").object("RGBC", 3).item("Rd  ", "doub").f64(0).item("Grn ", "doub").f64(255);
-  b.item("Bl  ", "doub").f64(0);
+  effect(b);
   return {"lfx2", b.s};
+}
+
+void rgbItem(test::Bytes& b, double red, double green, double blue) {
+  b.item("Clr ", "Objc").object("RGBC", 3).item("Rd  ", "doub").f64(red).item("Grn ", "doub").f64(green);
+  b.item("Bl  ", "doub").f64(blue);
+}
+
+// A colour overlay: green, normal, 100 %.
+std::pair<std::string, std::string> greenOverlay() {
+  return oneEffect([](test::Bytes& b) {
+    b.item("SoFi", "Objc").object("SoFi", 4);
+    b.item("enab", "bool").u8(1);
+    b.item("Md  ", "enum").id("BlnM").id("Nrml");
+    b.item("Opct", "UntF").raw("#Prc").f64(100);
+    rgbItem(b, 0, 255, 0);
+  });
+}
+
+// A sharp black drop shadow one pixel to the right (light from the left).
+std::pair<std::string, std::string> shadowToTheRight() {
+  return oneEffect([](test::Bytes& b) {
+    b.item("DrSh", "Objc").object("DrSh", 8);
+    b.item("enab", "bool").u8(1);
+    b.item("Md  ", "enum").id("BlnM").id("Nrml");
+    rgbItem(b, 0, 0, 0);
+    b.item("Opct", "UntF").raw("#Prc").f64(100);
+    b.item("uglg", "bool").u8(0);
+    b.item("lagl", "UntF").raw("#Ang").f64(180);
+    b.item("Dstn", "UntF").raw("#Pxl").f64(1);
+    b.item("blur", "UntF").raw("#Pxl").f64(0);
+  });
 }
 
 // The pixel `p` laid over opaque white, as a merged image shows it.
@@ -332,6 +358,21 @@ TEST(RenderClipping, TheBasesEffectsLieOverItsClippedLayers) {
   PsdRecord clipped = test::solidLayer("c", 0, 0, 1, 1, 0xFFFF0000u);
   clipped.clipping = true;
   EXPECT_EQ(render(1, {base, clipped}), std::vector<uint32_t>{0xFF00FF00u});
+}
+
+// A layer mask shapes the layer its shadow is made from; with "layer mask
+// hides effects" the shadow is made from the whole layer and cut by the
+// mask with it.
+TEST(RenderEffectsMasks, ALayerMaskThatHidesEffectsCutsTheShadow) {
+  PsdRecord layer = test::solidLayer("l", 0, 0, 2, 1, 0xFFFF0000u);
+  layer.hasMask = true;
+  layer.mask.width = 3;
+  layer.mask.height = 1;
+  layer.mask.pixels = {255, 0, 255};
+  layer.blocks = {shadowToTheRight()};
+  EXPECT_EQ(render(3, {layer}), (std::vector<uint32_t>{0xFFFF0000u, 0xFF000000u, 0x00FFFFFFu}));
+  layer.blocks.push_back(flagBlock("lmgm", 1));
+  EXPECT_EQ(render(3, {layer}), (std::vector<uint32_t>{0xFFFF0000u, 0x00FFFFFFu, 0xFF000000u}));
 }
 
 // Fill opacity in the modes that take it into the blend, over grey 100:
