@@ -106,6 +106,33 @@ void readEffects(ByteReader data, const GlobalLight& light, LayerEffects& effect
   }
 }
 
+// Mask parameters: a flag byte (bit 0 raster mask density, bit 1 raster
+// mask feather, bit 2 vector mask density, bit 3 vector mask feather), then
+// each value it names in that order: a density byte, a feather as an 8-byte
+// double. False with `why` when they are damaged; the mask then keeps none.
+bool readMaskParameters(ByteReader& c, LayerMask& mask, std::string& why) {
+  uint8_t which = 0;
+  MaskSoftness soft[2];
+  bool ok = c.u8(which);
+  for (int i = 0; ok && i < 2; ++i) {
+    if ((which & (1 << (2 * i))) != 0) ok = c.u8(soft[i].density);
+    if (ok && (which & (2 << (2 * i))) != 0) {
+      ok = c.f64(soft[i].feather);
+      if (ok && !(soft[i].feather >= 0 && soft[i].feather <= MaskSoftness::kMaxFeather)) {
+        why = "feather " + std::to_string(soft[i].feather) + " out of range";
+        return false;
+      }
+    }
+  }
+  if (!ok) {
+    why = "the parameters run past the mask data";
+    return false;
+  }
+  mask.user = soft[0];
+  mask.vector = soft[1];
+  return true;
+}
+
 // A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
 struct TaggedBlock {
   std::string key;
@@ -287,8 +314,10 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     return false;
   }
   // Mask data: rectangle, default colour, flags (bit 1 disabled, bit 2
-  // inverted when blending), then parameters and the real user mask that
-  // this reader does not need.
+  // inverted when blending, bit 3 rendered from the vector mask, bit 4
+  // parameters follow); when a channel -3 holds the real user mask, its
+  // flags, background and rectangle (18 bytes, not needed: channel -2 is
+  // Photoshop's rendering of both masks then); the parameters.
   uint32_t length = 0;
   ByteReader maskData;
   if (!extra.u32(length) || !extra.sub(length, maskData)) {
@@ -307,6 +336,12 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.disabled = (maskFlags & 2) != 0;
     r.mask.inverted = (maskFlags & 4) != 0;
     r.mask.fromVectorMask = (maskFlags & 8) != 0;
+    const bool realUserMask = std::any_of(info.channels.begin(), info.channels.end(),
+                                          [](const ChannelInfo& ch) { return ch.id == -3; });
+    if (realUserMask) maskData.skip(std::min<size_t>(maskData.remaining(), 18));
+    std::string why;
+    if ((maskFlags & 16) != 0 && !readMaskParameters(maskData, r.mask, why))
+      r.leftOut.push_back("mask density and feather: " + why);
   }
   if (!extra.u32(length) || !extra.skip(length)) {
     error = "blending ranges run past the record" + extra.where();
