@@ -155,8 +155,9 @@ struct LayerRecord {
   bool knockout = false;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
-  // Why the record's gradient or pattern fill cannot be drawn (a noise
-  // gradient, no pattern named), for a warning; empty when it can.
+  // Why the record cannot be drawn (a noise gradient, no pattern named, a
+  // damaged fill, adjustment or vector mask block), for a warning; empty
+  // when it can. A stored rendering still draws it.
   std::string warning;
   // Features whose blocks are damaged, each "what: why": the layer draws
   // without them (a warning names them).
@@ -170,6 +171,13 @@ struct LayerRecord {
   std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
+  // A shape or fill layer with stored pixels: they hold Photoshop's own
+  // rendering of its fill cut by its path, and draw it in their place.
+  bool storedRendering() const {
+    return (shapeLayer || layerType == kLayerSolidColor || layerType == kLayerGradientFill ||
+            layerType == kLayerPatternFill) &&
+           !imageData.empty();
+  }
 };
 
 struct Document {

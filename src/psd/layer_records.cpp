@@ -52,37 +52,50 @@ BlendMode blendModeOf(const std::string& key) {
   return BlendMode::kNormal;
 }
 
+// Damaged feature blocks (a fill, an adjustment, a vector mask) leave the
+// file readable: the record keeps why in its warning and is not drawn, as
+// it cannot be drawn the way it was made. Lengths that run past their
+// record or section are a damaged file.
+
+// Keeps the first reason the record cannot be drawn.
+void cannotDraw(LayerRecord& r, const std::string& why) {
+  if (r.warning.empty()) r.warning = why;
+}
+
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
 // is a colour object. A block that does not parse, or a colour of another
-// kind, reads as black.
-uint32_t solidColor(ByteReader data) {
+// kind, leaves the layer undrawn with the reason.
+void readSolidColor(ByteReader data, LayerRecord& r) {
+  r.layerType = kLayerSolidColor;
   DescriptorValue block;
-  std::string ignored;
-  if (!readVersionedDescriptor(data, block, ignored)) return 0;
-  const DescriptorValue* color = block.find("Clr ");
+  std::string error;
+  const DescriptorValue* color = nullptr;
   double v[3];
-  if (!color || !descriptorColor(*color, v)) return 0;
-  uint32_t rgb = 0;
-  for (int c = 0; c < 3; ++c) rgb |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
-  return rgb;
+  if (!readVersionedDescriptor(data, block, error)) {
+    cannotDraw(r, "solid colour fill: " + error);
+  } else if (!(color = block.find("Clr ")) || !descriptorColor(*color, v)) {
+    cannotDraw(r, "solid colour fill: no colour it can read");
+  } else {
+    r.fillColor = 0;
+    for (int c = 0; c < 3; ++c) r.fillColor |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
+  }
 }
 
 // A gradient or pattern fill block: a versioned descriptor (fills.h has
-// its items). Bytes that do not parse are a damaged file; a fill that
-// cannot be drawn (a noise gradient) keeps the reason as the record's
-// warning.
-bool readFillBlock(const std::string& key, ByteReader data, LayerRecord& r, std::string& error) {
+// its items). A block that does not parse, or a fill that cannot be drawn
+// (a noise gradient), keeps the reason as the record's warning.
+void readFillBlock(const std::string& key, ByteReader data, LayerRecord& r) {
   const bool gradient = key == "GdFl";
   r.layerType = gradient ? kLayerGradientFill : kLayerPatternFill;
   DescriptorValue block;
+  std::string error;
   if (!readVersionedDescriptor(data, block, error)) {
-    error = (gradient ? "gradient fill: " : "pattern fill: ") + error;
-    return false;
+    cannotDraw(r, (gradient ? "gradient fill: " : "pattern fill: ") + error);
+    return;
   }
-  const bool drawn = gradient ? parseGradientFill(block, r.gradientFill, r.warning)
-                              : parsePatternFill(block, r.patternFill, r.warning);
-  if (drawn) r.warning.clear();
-  return true;
+  const bool drawn = gradient ? parseGradientFill(block, r.gradientFill, error)
+                              : parsePatternFill(block, r.patternFill, error);
+  if (!drawn) cannotDraw(r, error);
 }
 
 // The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
@@ -204,8 +217,9 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
     if (key == "luni") {
       uint32_t count;
       if (!data.u32(count) || count > data.remaining() / 2) {
-        error = "Unicode name runs past its block" + data.where();
-        return false;
+        // Only the legacy name is used: a damaged Unicode name is dropped.
+        r.leftOut.push_back("Unicode name (it runs past its block" + data.where() + ")");
+        continue;
       }
       r.unicodeName.resize(count);
       for (uint32_t i = 0; i < count; ++i) {
@@ -246,25 +260,22 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {
-      r.layerType = kLayerSolidColor;
-      r.fillColor = solidColor(data);
+      readSolidColor(data, r);
     } else if (key == "GdFl" || key == "PtFl") {
-      if (!readFillBlock(key, data, r, error)) return false;
+      readFillBlock(key, data, r);
     } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {
       // "CgEd" follows "brit" and refines it.
       if (!r.adjustment) r.adjustment.emplace();
-      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, error)) {
-        error += data.where();
-        return false;
-      }
+      std::string why;
+      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, why)) cannotDraw(r, why + data.where());
       r.layerType = kLayerAdjustment;
     } else if (key == "vmsk" || key == "vsms") {
       VectorMask mask;
-      if (!parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, error)) {
-        error = "vector mask: " + error + data.where();
-        return false;
-      }
-      r.vectorMask = std::move(mask);
+      std::string why;
+      if (parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, why))
+        r.vectorMask = std::move(mask);
+      else
+        cannotDraw(r, "vector mask: " + why + data.where());
     }
   }
   return true;
@@ -341,7 +352,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     if (realUserMask) maskData.skip(std::min<size_t>(maskData.remaining(), 18));
     std::string why;
     if ((maskFlags & 16) != 0 && !readMaskParameters(maskData, r.mask, why))
-      r.leftOut.push_back("mask density and feather: " + why);
+      r.leftOut.push_back("mask density and feather (" + why + ")");
   }
   if (!extra.u32(length) || !extra.skip(length)) {
     error = "blending ranges run past the record" + extra.where();

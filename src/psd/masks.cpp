@@ -33,10 +33,8 @@ int32_t featherReach(const MaskSoftness& s) {
 // the stored pixels of shape and fill layers, and a raster mask rendered
 // from the path.
 bool vectorMaskActs(const LayerRecord& r) {
-  const bool filledByPixels = (r.shapeLayer || (r.layerType != kLayerNormal && r.layerType != kLayerAdjustment)) &&
-                              !r.imageData.empty();
   const bool rendered = r.mask.present() && r.mask.fromVectorMask;
-  return r.vectorMask && !r.vectorMask->disabled && !filledByPixels && !rendered && r.mask.vector.density > 0;
+  return r.vectorMask && !r.vectorMask->disabled && !r.storedRendering() && !rendered && r.mask.vector.density > 0;
 }
 
 // The raster mask's density and feather. A mask rendered from the vector

@@ -141,7 +141,8 @@ struct ClipShape {
   }
 };
 
-// Whether the record draws anything at all (visible, opacity above 0).
+// Whether the record draws anything at all (visible, opacity above 0,
+// nothing that keeps it from being drawn but a stored rendering).
 bool shows(const LayerRecord& r);
 // The canvas box a pixel, fill or adjustment layer can change, its
 // effects included.

@@ -157,23 +157,19 @@ TEST(FillBlocks, UndrawableFillsKeepAReason) {
   EXPECT_EQ(r.warning, "pattern fill: the pattern has no id");
 }
 
-TEST(FillBlocks, DamagedFillDescriptorsAreRefused) {
-  // Cut anywhere: refused, or (where the writer's padding byte completes
-  // a shorter descriptor) read without its gradient and not drawn.
+TEST(FillBlocks, DamagedFillDescriptorsLeaveTheLayerWithAReason) {
+  // Cut anywhere: the file reads, the fill layer keeps why it cannot be
+  // drawn from its fill.
   const std::string block = fullGradientFill();
   for (size_t n = 0; n < block.size(); ++n) {
     Document d;
-    std::string error;
-    if (load({{"GdFl", block.substr(0, n)}}, d, error)) {
-      EXPECT_NE(d.layerRecords.at(0).warning, "") << n;
-    } else {
-      EXPECT_NE(error.find("gradient fill: descriptor"), std::string::npos) << n << ": " << error;
-    }
+    const LayerRecord& r = loaded({{"GdFl", block.substr(0, n)}}, d);
+    EXPECT_EQ(r.layerType, kLayerGradientFill);
+    EXPECT_NE(r.warning, "") << n;
   }
   Document d;
-  std::string error;
-  EXPECT_FALSE(load({{"PtFl", "\0\0\0\x10garbage"}}, d, error));
-  EXPECT_NE(error.find("pattern fill: descriptor"), std::string::npos) << error;
+  EXPECT_EQ(loaded({{"PtFl", "\0\0\0\x10garbage"}}, d).warning.rfind("pattern fill: descriptor", 0), 0u);
+  EXPECT_EQ(loaded({{"SoCo", "\0\0\0\x10garbage"}}, d).warning.rfind("solid colour fill: descriptor", 0), 0u);
 }
 
 std::string patternFillBlock() {

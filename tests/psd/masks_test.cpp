@@ -87,7 +87,7 @@ TEST(MaskParameters, DamagedParametersAreLeftOutWithAReason) {
     render(r, 4, 1, {maskedRow(4, 1, 3, 0xFF000000, p)});
     const LayerRecord& l = r.document.layerRecords[0];
     ASSERT_EQ(l.leftOut.size(), 1u);
-    EXPECT_EQ(l.leftOut[0].rfind("mask density and feather: ", 0), 0u) << l.leftOut[0];
+    EXPECT_EQ(l.leftOut[0].rfind("mask density and feather (", 0), 0u) << l.leftOut[0];
     EXPECT_FALSE(l.mask.user.acts());
     EXPECT_EQ(r.alpha(0, 0), 0);  // the mask itself still hides
     EXPECT_EQ(r.alpha(1, 0), 255);
