@@ -214,5 +214,23 @@ TEST(MaskDensity, AppliesToTheVectorMaskOnItsOwn) {
   EXPECT_EQ(r.at(3, 0), 127u << 24 | 0x336699u);
 }
 
+TEST(DamagedVectorMask, OnlyStoredRenderingsStillDraw) {
+  // A path block cut short: a shape layer's stored pixels (Photoshop's own
+  // rendering of fill and path) still draw; a pixel layer, whose pixels
+  // the path would cut, is left out with the reason.
+  const std::string cut = rectanglePath(0, 0, 1, 1).substr(0, 40);
+  PsdRecord shape = test::solidLayer("shape", 0, 0, 1, 1, 0xFF112233);
+  shape.blocks = {{"vscg", std::string(4, '\0')}, {"vmsk", cut}};
+  PsdRecord pixels = test::solidLayer("pixels", 1, 0, 1, 1, 0xFF445566);
+  pixels.blocks = {{"vmsk", cut}};
+  Rendered r;
+  render(r, 2, 1, {shape, pixels});
+  EXPECT_FALSE(r.document.layerRecords[0].warning.empty());
+  EXPECT_TRUE(r.document.layerRecords[0].storedRendering());
+  EXPECT_EQ(r.at(0, 0), 0xFF112233u);
+  EXPECT_FALSE(r.document.layerRecords[1].warning.empty());
+  EXPECT_EQ(r.alpha(1, 0), 0);
+}
+
 }  // namespace
 }  // namespace korvex::psd
