@@ -428,6 +428,33 @@ bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& do
   return true;
 }
 
+// The tagged blocks after the global layer mask info: the layer info of
+// 16- and 32-bit documents (when the section held none), the document's
+// patterns. A damaged pattern block is left out and named in
+// `patternDamage`; a block running past the section is a damaged file.
+bool readGlobalBlocks(ByteReader& section, const Header& h, unsigned threads, bool layersRead, Document& doc,
+                      std::string& patternDamage, std::string& error) {
+  TaggedBlock block;
+  for (BlockStep step; (step = nextTaggedBlock(section, true, h.large, block)) != BlockStep::kEnd;) {
+    const std::string& key = block.key;
+    if (step == BlockStep::kOverrun) {
+      error = "layer and mask section: block " + key + " runs past its section" + section.where();
+      return false;
+    }
+    if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
+      if (!readLayerInfo(block.data, h, threads, doc, error)) return false;
+    } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
+      std::vector<Pattern> patterns;
+      std::string why;
+      if (parsePatterns(block.data.here(), block.data.remaining(), patterns, why))
+        doc.patterns.insert(doc.patterns.end(), patterns.begin(), patterns.end());
+      else if (patternDamage.empty())
+        patternDamage = "pattern block " + key + ": " + why;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc, std::string& error) {
@@ -447,24 +474,20 @@ bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc,
   if (layersRead && !readLayerInfo(info, h, threads, doc, error)) return false;
   // The global layer mask info, then tagged blocks: the layer info of 16-
   // and 32-bit documents, and the document's patterns. Anything that is not
-  // a block ends the walk.
+  // a block ends the walk. A damaged pattern block leaves its patterns out.
   uint32_t globalMaskLength = 0;
-  if (!section.u32(globalMaskLength) || !section.skip(globalMaskLength)) return true;
-  TaggedBlock block;
-  for (BlockStep step; (step = nextTaggedBlock(section, true, h.large, block)) != BlockStep::kEnd;) {
-    const std::string& key = block.key;
-    if (step == BlockStep::kOverrun) {
-      error = "layer and mask section: block " + key + " runs past its section" + section.where();
-      return false;
-    }
-    if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
-      if (!readLayerInfo(block.data, h, threads, doc, error)) return false;
-    } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
-      if (!parsePatterns(block.data.here(), block.data.remaining(), doc.patterns, error)) {
-        error = "pattern block " + key + ": " + error;
-        return false;
-      }
-    }
+  std::string patternDamage;
+  if (section.u32(globalMaskLength) && section.skip(globalMaskLength) &&
+      !readGlobalBlocks(section, h, threads, layersRead, doc, patternDamage, error))
+    return false;
+  // A pattern fill whose pattern the document lacks cannot be drawn.
+  for (LayerRecord& r : doc.layerRecords) {
+    const std::string& id = r.patternFill.patternId;
+    if (r.layerType != kLayerPatternFill || !r.warning.empty() ||
+        std::any_of(doc.patterns.begin(), doc.patterns.end(), [&id](const Pattern& p) { return p.id == id; }))
+      continue;
+    r.warning = "pattern fill: the document holds no pattern " + id;
+    if (!patternDamage.empty()) r.warning += " (" + patternDamage + ")";
   }
   return true;
 }

@@ -258,7 +258,7 @@ TEST(Patterns, ReadFromTheDocumentsBlocks) {
   EXPECT_EQ(d.patterns[1].pixels, std::vector<uint32_t>{0xFF404040u});
 }
 
-TEST(Patterns, DamagedPatternsAreRefused) {
+TEST(Patterns, DamagedPatternsAreRefusedOrLeftOut) {
   const std::string rgb = pattern(3, 3, 2, "id-rgb", 24, rgbArrays);
   std::vector<Pattern> patterns;
   std::string error;
@@ -274,10 +274,14 @@ TEST(Patterns, DamagedPatternsAreRefused) {
   EXPECT_FALSE(parsePatterns(reinterpret_cast<const uint8_t*>(noColor.data()), noColor.size(), patterns, error));
   EXPECT_NE(error.find("pattern 0:"), std::string::npos) << error;
 
-  // Refused in a document too, naming the block.
+  // In a document the block is left out: a pattern fill naming one of its
+  // patterns is not drawn, and says why.
   Document d;
-  EXPECT_FALSE(load({}, d, error, {{"Patt", rgb.substr(0, rgb.size() / 2)}}));
-  EXPECT_NE(error.find("pattern block Patt"), std::string::npos) << error;
+  ASSERT_TRUE(load({{"PtFl", patternFillBlock()}}, d, error, {{"Patt", rgb.substr(0, rgb.size() / 2)}})) << error;
+  EXPECT_TRUE(d.patterns.empty());
+  const std::string& warning = d.layerRecords.at(0).warning;
+  EXPECT_EQ(warning.rfind("pattern fill: the document holds no pattern ", 0), 0u) << warning;
+  EXPECT_NE(warning.find("(pattern block Patt: "), std::string::npos) << warning;
 }
 
 // --- gradient map ---
