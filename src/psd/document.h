@@ -113,6 +113,12 @@ struct LayerRecord {
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
   PixelBuffer<uint32_t> imageData;
+  // CMYK and Lab documents: the same pixels in the document's own colour
+  // space, which the renderer blends in: the alpha, then the stored values
+  // of L, a, b or of cyan, magenta, yellow (255 - ink); `ownBlack` holds
+  // the stored black (255 - ink) of a CMYK document. Empty otherwise.
+  PixelBuffer<uint32_t> ownColour;
+  PixelBuffer<uint8_t> ownBlack;
   // Index in Document::layerRecords of the group header of the innermost
   // group holding this record (for a header: its enclosing group; for a
   // divider: the group it closes), or -1 at the top level.
