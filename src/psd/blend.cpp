@@ -13,7 +13,9 @@
 // untouched (alpha 0) pixel therefore gives exactly its own colour and
 // coverage, and a transparent source leaves the backdrop as it was.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <type_traits>
 
 #include "psd/render.h"
 
@@ -151,9 +153,32 @@ struct PickColor {
   }
 };
 
+// How a blend mixes colours by coverage. Gamma: on the 8-bit values as
+// they are. Linear light (32-bit documents): the values are linear light
+// raised to 1/2.2 (as the reader converts 32-bit samples), so the mix
+// decodes them, mixes and encodes the result; the blend mode's own
+// formula still acts on the 8-bit values.
+struct Gamma {
+  static double decode(uint32_t v) { return v; }
+  static uint32_t encode(double v) { return static_cast<uint32_t>(v + 0.5); }
+};
+struct LinearLight {
+  static double decode(uint32_t v) {
+    static const auto table = [] {
+      std::array<double, 256> t{};
+      for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = std::pow(i / 255.0, 2.2);
+      return t;
+    }();
+    return table[v];
+  }
+  static uint32_t encode(double v) {
+    return static_cast<uint32_t>(std::pow(std::clamp(v, 0.0, 1.0), 1 / 2.2) * 255 + 0.5);
+  }
+};
+
 // Lays one row of source pixels over the canvas row with coverage `cover`.
 // The shortcuts give what the general formula gives for those inputs.
-template <class Op, bool kNormal>
+template <class Op, bool kNormal, class Mix>
 void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t sa = cover[i];
@@ -177,9 +202,16 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t den = sa * 255 + da * (255 - sa);
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
-      const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
-                           static_cast<uint32_t>(cb[c]) * da * (255 - sa);
-      out |= ((num + den / 2) / den) << (16 - 8 * c);
+      if (std::is_same_v<Mix, Gamma>) {
+        const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
+                             static_cast<uint32_t>(cb[c]) * da * (255 - sa);
+        out |= ((num + den / 2) / den) << (16 - 8 * c);
+      } else {
+        const double num = sa * ((255 - da) * Mix::decode(static_cast<uint32_t>(cs[c])) +
+                                 da * Mix::decode(static_cast<uint32_t>(mixed[c]))) +
+                           Mix::decode(static_cast<uint32_t>(cb[c])) * da * (255 - sa);
+        out |= Mix::encode(num / den) << (16 - 8 * c);
+      }
     }
     dst[i] = out;
   }
@@ -187,7 +219,7 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
 
 // The backdrop colour moved towards the blend result by the coverage; the
 // backdrop's alpha stays.
-template <class Op, bool>
+template <class Op, bool, class Mix>
 void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t sa = cover[i];
@@ -199,23 +231,30 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
     int mixed[3];
     Op::apply(cb, cs, mixed);
     uint32_t out = d & 0xFF000000u;
-    for (int c = 0; c < 3; ++c)
-      out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
+    for (int c = 0; c < 3; ++c) {
+      if (std::is_same_v<Mix, Gamma>)
+        out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
+      else
+        out |= Mix::encode((Mix::decode(static_cast<uint32_t>(cb[c])) * (255 - sa) +
+                            Mix::decode(static_cast<uint32_t>(mixed[c])) * sa) / 255) << (16 - 8 * c);
+    }
     dst[i] = out;
   }
 }
 
 // The row functions as types, to pick from one table.
+template <class Mix>
 struct Over {
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
-    blendRow<Op, kNormal>(dst, src, cover, n);
+    blendRow<Op, kNormal, Mix>(dst, src, cover, n);
   }
 };
+template <class Mix>
 struct Atop {
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
-    blendRowAtop<Op, kNormal>(dst, src, cover, n);
+    blendRowAtop<Op, kNormal, Mix>(dst, src, cover, n);
   }
 };
 
@@ -251,13 +290,8 @@ RowBlender pick(BlendMode mode) {
   }
 }
 
-
-}  // namespace
-
-RowBlender rowBlender(BlendMode mode) { return pick<Over>(mode); }
-RowBlender rowBlenderAtop(BlendMode mode) { return pick<Atop>(mode); }
-
-void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
+template <class Mix>
+void mixRowIn(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t w = t[i];
     if (w == 0) continue;
@@ -270,9 +304,26 @@ void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
     const uint32_t den = wd + ws;
     if (den == 0) continue;
     uint32_t out = div255(den) << 24;
-    for (int sh = 0; sh < 24; sh += 8) out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
+    for (int sh = 0; sh < 24; sh += 8) {
+      if (std::is_same_v<Mix, Gamma>)
+        out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
+      else
+        out |= Mix::encode((Mix::decode(d >> sh & 0xFF) * wd + Mix::decode(s >> sh & 0xFF) * ws) / den) << sh;
+    }
     dst[i] = out;
   }
+}
+
+}  // namespace
+
+RowBlender rowBlender(BlendMode mode, bool linearLight) {
+  return linearLight ? pick<Over<LinearLight>>(mode) : pick<Over<Gamma>>(mode);
+}
+RowBlender rowBlenderAtop(BlendMode mode, bool linearLight) {
+  return linearLight ? pick<Atop<LinearLight>>(mode) : pick<Atop<Gamma>>(mode);
+}
+void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n, bool linearLight) {
+  (linearLight ? mixRowIn<LinearLight> : mixRowIn<Gamma>)(dst, src, t, n);
 }
 
 }  // namespace korvex::psd::render
