@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "psd/colour.h"
-#include "psd/compositor.h"
-#include "psd/reader.h"
 #include "support/psd_writer.h"
+#include "support/render_psd.h"
 
 namespace korvex::psd {
 namespace {
@@ -21,14 +20,8 @@ using test::PsdRecord;
 // The 1x1 document of `options` (its size set here) rendered: its pixel.
 uint32_t render(test::PsdOptions o, const std::vector<PsdRecord>& records) {
   o.width = o.height = 1;
-  const std::string bytes = test::makePsd(o, records);
-  Document d;
-  std::string error;
-  EXPECT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
-  Compositor compositor(d);
-  Box touched;
-  EXPECT_TRUE(compositor.compositeDocument(touched));
-  return compositor.canvas()[0];
+  const std::vector<uint32_t> pixels = test::renderPsd(o, records);
+  return pixels.empty() ? 0 : pixels[0];
 }
 
 // A 1x1 CMYK pixel layer: stored cyan, magenta, yellow in `cmy` (0x00CCMMYY)
