@@ -132,6 +132,9 @@ struct LayerRecord {
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // kLayerSolidColor given in CMYK: its stored values (255 - ink),
+  // 0xCCMMYYKK, which a CMYK document blends; unset for other colours.
+  std::optional<uint32_t> fillCmyk;
   // Advanced blending. "clbl": a clipping base blends its clipped layers
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").

@@ -52,19 +52,24 @@ BlendMode blendModeOf(const std::string& key) {
   return BlendMode::kNormal;
 }
 
-// The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
-// is a colour object. A block that does not parse, or a colour of another
-// kind, reads as black.
-uint32_t solidColor(ByteReader data) {
+// The colour of a "SoCo" block into the record: a versioned descriptor
+// whose "Clr " item is a colour object. A block that does not parse, or a
+// colour of another kind, reads as black. A CMYK colour ("CMYC", inks in
+// percent) keeps its stored values as well.
+void readSolidColor(ByteReader data, LayerRecord& r) {
+  r.fillColor = 0;
   DescriptorValue block;
   std::string ignored;
-  if (!readVersionedDescriptor(data, block, ignored)) return 0;
+  if (!readVersionedDescriptor(data, block, ignored)) return;
   const DescriptorValue* color = block.find("Clr ");
   double v[3];
-  if (!color || !descriptorColor(*color, v)) return 0;
-  uint32_t rgb = 0;
-  for (int c = 0; c < 3; ++c) rgb |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
-  return rgb;
+  if (!color || !descriptorColor(*color, v)) return;
+  for (int c = 0; c < 3; ++c) r.fillColor |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
+  if (color->classId != "CMYC") return;
+  uint32_t stored = 0;
+  for (const char* key : {"Cyn ", "Mgnt", "Ylw ", "Blck"})
+    stored = stored << 8 | (255 - static_cast<uint32_t>(std::lround(clampNumber(color->number(key), 0, 100) * 2.55)));
+  r.fillCmyk = stored;
 }
 
 // A gradient or pattern fill block: a versioned descriptor (fills.h has
@@ -220,7 +225,7 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       r.shapeLayer = true;
     } else if (key == "SoCo") {
       r.layerType = kLayerSolidColor;
-      r.fillColor = solidColor(data);
+      readSolidColor(data, r);
     } else if (key == "GdFl" || key == "PtFl") {
       if (!readFillBlock(key, data, r, error)) return false;
     } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {

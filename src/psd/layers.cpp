@@ -166,7 +166,10 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
   const size_t w = static_cast<size_t>(area.right - area.left);
   switch (r.layerType) {
     case kLayerSolidColor:
-      scratch.assign(w, toPlane(c.plane, 0xFF000000u | r.fillColor));
+      if (r.fillCmyk && (c.plane == Plane::kInks || c.plane == Plane::kBlack))
+        scratch.assign(w, 0xFF000000u | (c.plane == Plane::kInks ? *r.fillCmyk >> 8 : (*r.fillCmyk & 0xFF) * 0x010101u));
+      else
+        scratch.assign(w, toPlane(c.plane, 0xFF000000u | r.fillColor));
       out = Image{area, scratch.data(), 0};
       return true;
     case kLayerGradientFill:

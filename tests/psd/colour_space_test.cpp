@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "psd/colour.h"
+#include "support/descriptor_bytes.h"
 #include "support/psd_writer.h"
 #include "support/render_psd.h"
 
@@ -103,6 +104,21 @@ TEST(CmykBlending, OpacityMixesTheInks) {
 // grey 128. In RGB the cyan would keep its hue: (0, 183, 183).
 TEST(CmykBlending, LuminosityTakesBlackFromTheLayer) {
   EXPECT_EQ(renderCmyk({inks(0x00FFFF, 255), inks(0xFFFFFF, 128, "lum ")}), 0xFF808080u);
+}
+
+// A solid fill given in CMYK keeps its inks: 100 % cyan, magenta and
+// yellow without black screened over 50 % black gives c' = screen(255, 0)
+// = 255 and k' = screen(128, 255) = 255, white. Its RGB (black) would give
+// all the ink to black: k' = screen(128, 0) = 128, grey.
+TEST(CmykBlending, SolidFillsKeepTheirInks) {
+  test::Bytes soco;
+  soco.u32(16).object("null", 1).item("Clr ", "Objc").object("CMYC", 4);
+  for (const char* key : {"Cyn ", "Mgnt", "Ylw "}) soco.item(key, "doub").f64(100);
+  soco.item("Blck", "doub").f64(0);
+  PsdRecord fill;
+  fill.blendMode = "scrn";
+  fill.blocks = {{"SoCo", soco.s}};
+  EXPECT_EQ(renderCmyk({inks(0xFFFFFF, 128), fill}), 0xFFFFFFFFu);
 }
 
 // Lab blends its stored values: black at 128/255 over white gives L 127,
