@@ -83,14 +83,16 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
   Buffer adjusted;
   if (!adjusted.copyOf(dst, area)) return false;
   Surface& s = adjusted.surface();
-  // In a Lab document the adjustment acts on the backdrop's RGB colour.
-  const bool lab = c.plane == Plane::kLab;
+  // In a Lab document the adjustment acts on the backdrop's RGB colour; in
+  // a grey one what it makes is grey again. CMYK documents adjust each
+  // plane's stored values as RGB components.
+  const bool lab = c.plane == Plane::kLab, back = lab || c.plane == Plane::kGrey;
   const Image backdrop(s);
   if (lab) planesToRgb(&c.plane, 1, &backdrop, s, area);
   for (int32_t y = area.top; y < area.bottom; ++y) {
     uint32_t* row = s.row(area.left, y);
     applyAdjustment(*r.adjustment, row, w);
-    if (lab) toPlane(Plane::kLab, row, w);
+    if (back) toPlane(c.plane, row, w);
     for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
   }
   return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
