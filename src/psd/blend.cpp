@@ -22,6 +22,27 @@
 namespace korvex::psd::render {
 namespace {
 
+// How a blend mixes colours by coverage. Gamma: on the 8-bit values as
+// they are, in integers. Linear light (32-bit documents): the values are
+// linear light raised to 1/2.2 (as the reader converts 32-bit samples), so
+// the mix decodes them, mixes and encodes the result; the blend modes'
+// formulas act on the 8-bit values but for add, difference and subtract
+// (SeparableLinear below).
+struct Gamma {};
+struct LinearLight {
+  static double decode(uint32_t v) {
+    static const auto table = [] {
+      std::array<double, 256> t{};
+      for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = std::pow(i / 255.0, 2.2);
+      return t;
+    }();
+    return table[v];
+  }
+  static uint32_t encode(double v) {
+    return static_cast<uint32_t>(std::pow(std::clamp(v, 0.0, 1.0), 1 / 2.2) * 255 + 0.5);
+  }
+};
+
 // ---- blend functions on one component (b backdrop, s source, 0..255) ----
 
 inline int burn(int b, int s) {
@@ -70,6 +91,22 @@ int fDifference(int b, int s) { return std::abs(b - s); }
 int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
 int fSubtract(int b, int s) { return std::max(0, b - s); }
 int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
+
+// Add, difference and subtract change in linear light (32-bit documents):
+// on the 8-bit values' linear light. The other modes a 32-bit document
+// offers give the same there either way (multiply, divide, darken and
+// lighten commute with the 1/2.2 power) or are kept on the 8-bit values.
+template <double (*F)(double, double)>
+struct SeparableLinear {
+  static void apply(const int* b, const int* s, int* out) {
+    for (int c = 0; c < 3; ++c)
+      out[c] = static_cast<int>(LinearLight::encode(
+          F(LinearLight::decode(static_cast<uint32_t>(b[c])), LinearLight::decode(static_cast<uint32_t>(s[c])))));
+  }
+};
+double lAdd(double b, double s) { return b + s; }  // encode clamps
+double lDifference(double b, double s) { return std::abs(b - s); }
+double lSubtract(double b, double s) { return b - s; }
 
 // ---- non-separable modes: hue, saturation, colour, luminosity ----
 
@@ -153,29 +190,6 @@ struct PickColor {
   }
 };
 
-// How a blend mixes colours by coverage. Gamma: on the 8-bit values as
-// they are. Linear light (32-bit documents): the values are linear light
-// raised to 1/2.2 (as the reader converts 32-bit samples), so the mix
-// decodes them, mixes and encodes the result; the blend mode's own
-// formula still acts on the 8-bit values.
-struct Gamma {
-  static double decode(uint32_t v) { return v; }
-  static uint32_t encode(double v) { return static_cast<uint32_t>(v + 0.5); }
-};
-struct LinearLight {
-  static double decode(uint32_t v) {
-    static const auto table = [] {
-      std::array<double, 256> t{};
-      for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = std::pow(i / 255.0, 2.2);
-      return t;
-    }();
-    return table[v];
-  }
-  static uint32_t encode(double v) {
-    return static_cast<uint32_t>(std::pow(std::clamp(v, 0.0, 1.0), 1 / 2.2) * 255 + 0.5);
-  }
-};
-
 // Lays one row of source pixels over the canvas row with coverage `cover`.
 // The shortcuts give what the general formula gives for those inputs.
 template <class Op, bool kNormal, class Mix>
@@ -202,7 +216,7 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t den = sa * 255 + da * (255 - sa);
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
-      if (std::is_same_v<Mix, Gamma>) {
+      if constexpr (std::is_same_v<Mix, Gamma>) {
         const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
                              static_cast<uint32_t>(cb[c]) * da * (255 - sa);
         out |= ((num + den / 2) / den) << (16 - 8 * c);
@@ -232,7 +246,7 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
     Op::apply(cb, cs, mixed);
     uint32_t out = d & 0xFF000000u;
     for (int c = 0; c < 3; ++c) {
-      if (std::is_same_v<Mix, Gamma>)
+      if constexpr (std::is_same_v<Mix, Gamma>)
         out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
       else
         out |= Mix::encode((Mix::decode(static_cast<uint32_t>(cb[c])) * (255 - sa) +
@@ -245,6 +259,7 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
 // The row functions as types, to pick from one table.
 template <class Mix>
 struct Over {
+  static constexpr bool kLinear = std::is_same_v<Mix, LinearLight>;
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     blendRow<Op, kNormal, Mix>(dst, src, cover, n);
@@ -252,6 +267,7 @@ struct Over {
 };
 template <class Mix>
 struct Atop {
+  static constexpr bool kLinear = std::is_same_v<Mix, LinearLight>;
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     blendRowAtop<Op, kNormal, Mix>(dst, src, cover, n);
@@ -260,6 +276,14 @@ struct Atop {
 
 template <class Row>
 RowBlender pick(BlendMode mode) {
+  if (Row::kLinear) {
+    switch (mode) {
+      case BlendMode::kLinearDodge: return Row::template row<SeparableLinear<lAdd>, false>;
+      case BlendMode::kDifference: return Row::template row<SeparableLinear<lDifference>, false>;
+      case BlendMode::kSubtract: return Row::template row<SeparableLinear<lSubtract>, false>;
+      default: break;
+    }
+  }
   switch (mode) {
     case BlendMode::kDarken: return Row::template row<Separable<fDarken>, false>;
     case BlendMode::kMultiply: return Row::template row<Separable<fMultiply>, false>;
@@ -305,7 +329,7 @@ void mixRowIn(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
     if (den == 0) continue;
     uint32_t out = div255(den) << 24;
     for (int sh = 0; sh < 24; sh += 8) {
-      if (std::is_same_v<Mix, Gamma>)
+      if constexpr (std::is_same_v<Mix, Gamma>)
         out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
       else
         out |= Mix::encode((Mix::decode(d >> sh & 0xFF) * wd + Mix::decode(s >> sh & 0xFF) * ws) / den) << sh;

@@ -156,5 +156,15 @@ TEST(LinearLightBlending, ThirtyTwoBitDocumentsMixInLinearLight) {
   EXPECT_EQ(render(o, records), 0xFFBABABAu);
 }
 
+// Difference in linear light: white minus linear 0.5 (shown as 186) is
+// 0.5, shown as 186 again; on the shown values it would be 255 - 186 = 69.
+TEST(LinearLightBlending, DifferenceActsOnLinearLight) {
+  test::PsdOptions o;
+  o.depth = 32;
+  PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFFBABABAu);
+  grey.blendMode = "diff";
+  EXPECT_EQ(render(o, {test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu), grey}), 0xFFBABABAu);
+}
+
 }  // namespace
 }  // namespace korvex::psd
