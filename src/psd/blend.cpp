@@ -57,10 +57,12 @@ inline int hardLight(int b, int s) {
   return s < 128 ? static_cast<int>(div255(static_cast<uint32_t>(2 * b * s)))
                  : 255 - static_cast<int>(div255(static_cast<uint32_t>(2 * (255 - b) * (255 - s))));
 }
-// Photoshop's soft light: 2bs + b^2(1-2s) below half, 2b(1-s) + sqrt(b)(2s-1) above.
+// Photoshop's soft light: 2bs + b^2(1-2s) below half; above, b + (2s-1)(D(b)-b)
+// with D(b) = ((16b-12)b+4)b up to a quarter, sqrt(b) beyond.
 inline int softLight(int b, int s) {
   const double fb = b / 255.0, fs = s / 255.0;
-  const double r = fs <= 0.5 ? 2 * fb * fs + fb * fb * (1 - 2 * fs) : 2 * fb * (1 - fs) + std::sqrt(fb) * (2 * fs - 1);
+  const double d = fb <= 0.25 ? ((16 * fb - 12) * fb + 4) * fb : std::sqrt(fb);
+  const double r = fs <= 0.5 ? 2 * fb * fs + fb * fb * (1 - 2 * fs) : fb + (2 * fs - 1) * (d - fb);
   return static_cast<int>(std::lround(r * 255));
 }
 
@@ -83,10 +85,13 @@ int fLinearDodge(int b, int s) { return std::min(255, b + s); }
 int fOverlay(int b, int s) { return hardLight(s, b); }
 int fSoftLight(int b, int s) { return softLight(b, s); }
 int fHardLight(int b, int s) { return hardLight(b, s); }
-int fVividLight(int b, int s) { return s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
+// Vivid light burns by twice the source below half (black where the source
+// is black, whatever the backdrop) and dodges above.
+int fVividLight(int b, int s) { return s == 0 ? 0 : s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
 int fLinearLight(int b, int s) { return std::clamp(b + 2 * s - 255, 0, 255); }
 int fPinLight(int b, int s) { return s < 128 ? std::min(b, 2 * s) : std::max(b, 2 * s - 255); }
-int fHardMix(int b, int s) { return b + s >= 255 ? 255 : 0; }
+// Hard mix: white only where the sum passes white (black and white give black).
+int fHardMix(int b, int s) { return b + s > 255 ? 255 : 0; }
 int fDifference(int b, int s) { return std::abs(b - s); }
 int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
 int fSubtract(int b, int s) { return std::max(0, b - s); }
