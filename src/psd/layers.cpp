@@ -85,13 +85,23 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
   Surface& s = adjusted.surface();
   // In a Lab document the adjustment acts on the backdrop's RGB colour; in
   // a grey one what it makes is grey again. CMYK documents adjust each
-  // plane's stored values as RGB components.
+  // plane's stored values as RGB components: cyan, magenta and yellow take
+  // the red, green and blue mappings of levels and curves, black only the
+  // composite one.
   const bool lab = c.plane == Plane::kLab, back = lab || c.plane == Plane::kGrey;
   const Image backdrop(s);
   if (lab) planesToRgb(&c.plane, 1, &backdrop, s, area);
+  Adjustment compositeOnly;
+  const Adjustment* adjustment = &*r.adjustment;
+  if (c.plane == Plane::kBlack) {
+    compositeOnly = *r.adjustment;
+    std::fill(compositeOnly.levels.begin() + 1, compositeOnly.levels.end(), LevelsChannel{});
+    std::fill(compositeOnly.curves.begin() + 1, compositeOnly.curves.end(), std::vector<CurvePoint>{});
+    adjustment = &compositeOnly;
+  }
   for (int32_t y = area.top; y < area.bottom; ++y) {
     uint32_t* row = s.row(area.left, y);
-    applyAdjustment(*r.adjustment, row, w);
+    applyAdjustment(*adjustment, row, w);
     if (back) toPlane(c.plane, row, w);
     for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
   }

@@ -121,6 +121,18 @@ TEST(CmykBlending, SolidFillsKeepTheirInks) {
   EXPECT_EQ(renderCmyk({inks(0xFFFFFF, 128), fill}), 0xFFFFFFFFu);
 }
 
+// Levels in a CMYK document: the blue mapping (out ceiling 0) acts on
+// yellow, not on black, which takes the composite mapping only: white
+// inks over 50 % black become (255, 255, 0) and 128: RGB (128, 128, 0).
+TEST(CmykBlending, LevelsMapInksAndBlackByTheirOwnChannels) {
+  test::Bytes levl;
+  levl.u16(2);
+  for (int i = 0; i < 29; ++i) levl.u16(0).u16(255).u16(0).u16(i == 3 ? 0 : 255).u16(100);
+  PsdRecord levels;
+  levels.blocks = {{"levl", levl.s}};
+  EXPECT_EQ(renderCmyk({inks(0xFFFFFF, 128), levels}), 0xFF808000u);
+}
+
 // Lab blends its stored values: black at 128/255 over white gives L 127,
 // a and b 128: grey 118 (0x76). RGB would give 127 or 128.
 TEST(LabBlending, OpacityMixesTheStoredValues) {
