@@ -25,9 +25,7 @@ namespace {
 // How a blend mixes colours by coverage. Gamma: on the 8-bit values as
 // they are, in integers. Linear light (32-bit documents): the values are
 // linear light raised to 1/2.2 (as the reader converts 32-bit samples), so
-// the mix decodes them, mixes and encodes the result; the blend modes'
-// formulas act on the 8-bit values but for add, difference and subtract
-// (SeparableLinear below).
+// the mix decodes them, mixes and encodes the result.
 struct Gamma {};
 struct LinearLight {
   static double decode(uint32_t v) {
@@ -98,9 +96,10 @@ int fSubtract(int b, int s) { return std::max(0, b - s); }
 int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
 
 // Add, difference and subtract change in linear light (32-bit documents):
-// on the 8-bit values' linear light. The other modes a 32-bit document
-// offers give the same there either way (multiply, divide, darken and
-// lighten commute with the 1/2.2 power) or are kept on the 8-bit values.
+// on the 8-bit values' linear light, as do the non-separable modes below.
+// Multiply, divide, darken and lighten give the same either way (they
+// commute with the 1/2.2 power); the modes a 32-bit document does not
+// offer stay on the 8-bit values.
 template <double (*F)(double, double)>
 struct SeparableLinear {
   static void apply(const int* b, const int* s, int* out) {
@@ -152,13 +151,24 @@ void setSat(double* c, double s) {
 
 enum class NonSep { kHue, kSaturation, kColor, kLuminosity };
 
-template <NonSep M>
+// The components the non-separable modes work on, on [0, 1]: the 8-bit
+// values, or in a 32-bit document their linear light.
+struct Shown {
+  static double decode(int v) { return v / 255.0; }
+  static int encode(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
+};
+struct Linear {
+  static double decode(int v) { return LinearLight::decode(static_cast<uint32_t>(v)); }
+  static int encode(double v) { return static_cast<int>(LinearLight::encode(v)); }
+};
+
+template <NonSep M, class Space = Shown>
 struct NonSeparable {
   static void apply(const int* b, const int* s, int* out) {
     double cb[3], cs[3], r[3];
     for (int i = 0; i < 3; ++i) {
-      cb[i] = b[i] / 255.0;
-      cs[i] = s[i] / 255.0;
+      cb[i] = Space::decode(b[i]);
+      cs[i] = Space::decode(s[i]);
     }
     switch (M) {
       case NonSep::kHue:
@@ -180,17 +190,25 @@ struct NonSeparable {
         setLum(r, lum(cs));
         break;
     }
-    for (int i = 0; i < 3; ++i) out[i] = static_cast<int>(std::lround(std::clamp(r[i], 0.0, 1.0) * 255));
+    for (int i = 0; i < 3; ++i) out[i] = Space::encode(r[i]);
   }
 };
 
 // Darker and lighter colour pick the whole colour of lower or higher luminosity.
-template <bool kLighter>
+template <bool kLighter, class Space = Shown>
 struct PickColor {
   static void apply(const int* b, const int* s, int* out) {
-    const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
-    const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
-    const int* pick = (kLighter ? ls > lb : ls < lb) ? s : b;
+    bool source;
+    if constexpr (std::is_same_v<Space, Shown>) {
+      const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
+      const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
+      source = kLighter ? ls > lb : ls < lb;
+    } else {
+      const double cb[3] = {Space::decode(b[0]), Space::decode(b[1]), Space::decode(b[2])};
+      const double cs[3] = {Space::decode(s[0]), Space::decode(s[1]), Space::decode(s[2])};
+      source = kLighter ? lum(cs) > lum(cb) : lum(cs) < lum(cb);
+    }
+    const int* pick = source ? s : b;
     std::copy(pick, pick + 3, out);
   }
 };
@@ -286,6 +304,12 @@ RowBlender pick(BlendMode mode) {
       case BlendMode::kLinearDodge: return Row::template row<SeparableLinear<lAdd>, false>;
       case BlendMode::kDifference: return Row::template row<SeparableLinear<lDifference>, false>;
       case BlendMode::kSubtract: return Row::template row<SeparableLinear<lSubtract>, false>;
+      case BlendMode::kDarkerColor: return Row::template row<PickColor<false, Linear>, false>;
+      case BlendMode::kLighterColor: return Row::template row<PickColor<true, Linear>, false>;
+      case BlendMode::kHue: return Row::template row<NonSeparable<NonSep::kHue, Linear>, false>;
+      case BlendMode::kSaturation: return Row::template row<NonSeparable<NonSep::kSaturation, Linear>, false>;
+      case BlendMode::kColor: return Row::template row<NonSeparable<NonSep::kColor, Linear>, false>;
+      case BlendMode::kLuminosity: return Row::template row<NonSeparable<NonSep::kLuminosity, Linear>, false>;
       default: break;
     }
   }

@@ -178,5 +178,16 @@ TEST(LinearLightBlending, DifferenceActsOnLinearLight) {
   EXPECT_EQ(render(o, {test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu), grey}), 0xFFBABABAu);
 }
 
+// Luminosity in linear light: red (1, 0, 0) takes the luminosity 0.4995
+// of grey 186: (1.1995, 0.1995, 0.1995) clipped towards it gives green and
+// blue 0.2850, shown as 144 (on the shown values: 156).
+TEST(LinearLightBlending, LuminosityActsOnLinearLight) {
+  test::PsdOptions o;
+  o.depth = 32;
+  PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFFBABABAu);
+  grey.blendMode = "lum ";
+  EXPECT_EQ(render(o, {test::solidLayer("r", 0, 0, 1, 1, 0xFFFF0000u), grey}), 0xFFFF9090u);
+}
+
 }  // namespace
 }  // namespace korvex::psd
