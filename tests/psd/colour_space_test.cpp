@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "psd/colour.h"
+#include "psd/reader.h"
 #include "support/descriptor_bytes.h"
 #include "support/psd_writer.h"
 #include "support/render_psd.h"
@@ -187,6 +188,26 @@ TEST(LinearLightBlending, LuminosityActsOnLinearLight) {
   PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFFBABABAu);
   grey.blendMode = "lum ";
   EXPECT_EQ(render(o, {test::solidLayer("r", 0, 0, 1, 1, 0xFFFF0000u), grey}), 0xFFFF9090u);
+}
+
+// 16-bit samples round to the nearest 8-bit value: 0xC800 is 51200 / 257
+// = 199.2, read as 199 (its high byte would say 200).
+TEST(SixteenBitSamples, RoundToTheNearestEightBitValue) {
+  test::PsdOptions o;
+  o.width = o.height = 1;
+  o.depth = 16;
+  o.compression = test::PsdCompression::kRaw;
+  std::string bytes = test::makePsd(o, {test::solidLayer("l", 0, 0, 1, 1, 0xFFC81E64u)});
+  // The red channel: raw compression (0) and 200 * 257 = 0xC8C8.
+  const std::string red("\0\0\xC8\xC8", 4);
+  const size_t at = bytes.find(red);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 3] = '\0';
+  Document d;
+  std::string error;
+  ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
+  ASSERT_EQ(d.layerRecords.size(), 1u);
+  EXPECT_EQ(d.layerRecords[0].imageData[0], 0xFFC71E64u);
 }
 
 }  // namespace
