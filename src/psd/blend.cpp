@@ -66,6 +66,7 @@ inline int softLight(int b, int s) {
 
 template <int (*F)(int, int)>
 struct Separable {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     for (int c = 0; c < 3; ++c) out[c] = F(b[c], s[c]);
   }
@@ -102,6 +103,7 @@ int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (
 // offer stay on the 8-bit values.
 template <double (*F)(double, double)>
 struct SeparableLinear {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     for (int c = 0; c < 3; ++c)
       out[c] = static_cast<int>(LinearLight::encode(
@@ -111,6 +113,43 @@ struct SeparableLinear {
 double lAdd(double b, double s) { return b + s; }  // encode clamps
 double lDifference(double b, double s) { return std::abs(b - s); }
 double lSubtract(double b, double s) { return b - s; }
+
+// ---- fill opacity inside the blend (the modes fillActsInBlend names) ----
+//
+// Fill f (0..255) moves the source towards the mode's neutral colour, the
+// one that leaves the backdrop as it is: black for the dodges and
+// difference, white for the burns, grey for vivid and linear light. Hard
+// mix has none: its fill lowers the slope of its ramp instead,
+// (b - (1 - s) f) / (1 - f), a threshold at full fill.
+
+inline int towards(int neutral, int s, int f) { return neutral + ((s - neutral) * f + (s < neutral ? -127 : 127)) / 255; }
+// Twice the source moved towards grey, 0..510.
+inline int doubledTowardsGrey(int s, int f) { return 255 + ((2 * s - 255) * f + (2 * s < 255 ? -127 : 127)) / 255; }
+
+int gColorBurn(int b, int s, int f) { return burn(b, towards(255, s, f)); }
+int gLinearBurn(int b, int s, int f) { return std::max(0, b + towards(255, s, f) - 255); }
+int gColorDodge(int b, int s, int f) { return dodge(b, towards(0, s, f)); }
+int gLinearDodge(int b, int s, int f) { return std::min(255, b + towards(0, s, f)); }
+int gDifference(int b, int s, int f) { return std::abs(b - towards(0, s, f)); }
+int gVividLight(int b, int s, int f) {
+  const int d = doubledTowardsGrey(s, f);
+  return d < 255 ? burn(b, d) : dodge(b, d - 255);
+}
+int gLinearLight(int b, int s, int f) { return std::clamp(b + doubledTowardsGrey(s, f) - 255, 0, 255); }
+int gHardMix(int b, int s, int f) {
+  const int num = 255 * b - (255 - s) * f;
+  if (f == 255) return num >= 0 ? 255 : 0;
+  return std::clamp((num + (num < 0 ? -(255 - f) / 2 : (255 - f) / 2)) / (255 - f), 0, 255);
+}
+
+// The source pixel's alpha byte carries the fill.
+template <int (*G)(int, int, int)>
+struct WithFill {
+  static constexpr bool kFillInAlpha = true;
+  static void apply(const int* b, const int* s, int* out) {
+    for (int c = 0; c < 3; ++c) out[c] = G(b[c], s[c], s[3]);
+  }
+};
 
 // ---- non-separable modes: hue, saturation, colour, luminosity ----
 
@@ -164,6 +203,7 @@ struct Linear {
 
 template <NonSep M, class Space = Shown>
 struct NonSeparable {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     double cb[3], cs[3], r[3];
     for (int i = 0; i < 3; ++i) {
@@ -197,6 +237,7 @@ struct NonSeparable {
 // Darker and lighter colour pick the whole colour of lower or higher luminosity.
 template <bool kLighter, class Space = Shown>
 struct PickColor {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     bool source;
     if constexpr (std::is_same_v<Space, Shown>) {
@@ -215,6 +256,11 @@ struct PickColor {
 
 // Lays one row of source pixels over the canvas row with coverage `cover`.
 // The shortcuts give what the general formula gives for those inputs.
+// With the fill in the blend (Op::kFillInAlpha), the source's own share
+// over the backdrop's transparent part is cut by the fill as well:
+//
+//   ao = as*f + ab - as*f*ab
+//   co = (as*f*(1-ab)*Cs + ab*(as*B + (1-as)*Cb)) / ao
 template <class Op, bool kNormal, class Mix>
 void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
@@ -223,12 +269,14 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t d = dst[i];
     const uint32_t da = d >> 24;
     const uint32_t s = src[i];
+    const uint32_t own = Op::kFillInAlpha ? div255(sa * (s >> 24)) : sa;  // the source's share where nothing lies
     if (da == 0 || (kNormal && sa == 255)) {
-      dst[i] = sa << 24 | (s & 0xFFFFFFu);
+      if (own > 0) dst[i] = own << 24 | (s & 0xFFFFFFu);
       continue;
     }
     const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
-    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    const int cs[4] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF),
+                       static_cast<int>(s >> 24)};
     int mixed[3];
     Op::apply(cb, cs, mixed);
     if (sa == 255 && da == 255) {
@@ -236,17 +284,17 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
                static_cast<uint32_t>(mixed[2]);
       continue;
     }
-    const uint32_t den = sa * 255 + da * (255 - sa);
+    const uint32_t den = own * (255 - da) + da * 255;
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
       if constexpr (std::is_same_v<Mix, Gamma>) {
-        const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
-                             static_cast<uint32_t>(cb[c]) * da * (255 - sa);
+        const uint32_t num = own * (255 - da) * static_cast<uint32_t>(cs[c]) +
+                             da * (sa * static_cast<uint32_t>(mixed[c]) + (255 - sa) * static_cast<uint32_t>(cb[c]));
         out |= ((num + den / 2) / den) << (16 - 8 * c);
       } else {
-        const double num = sa * ((255 - da) * Mix::decode(static_cast<uint32_t>(cs[c])) +
-                                 da * Mix::decode(static_cast<uint32_t>(mixed[c]))) +
-                           Mix::decode(static_cast<uint32_t>(cb[c])) * da * (255 - sa);
+        const double num = own * (255 - da) * Mix::decode(static_cast<uint32_t>(cs[c])) +
+                           da * (sa * Mix::decode(static_cast<uint32_t>(mixed[c])) +
+                                 (255 - sa) * Mix::decode(static_cast<uint32_t>(cb[c])));
         out |= Mix::encode(num / den) << (16 - 8 * c);
       }
     }
@@ -264,7 +312,8 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
     if (sa == 0 || d < 0x01000000u) continue;
     const uint32_t s = src[i];
     const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
-    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    const int cs[4] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF),
+                       static_cast<int>(s >> 24)};
     int mixed[3];
     Op::apply(cb, cs, mixed);
     uint32_t out = d & 0xFF000000u;
@@ -343,6 +392,12 @@ RowBlender pick(BlendMode mode) {
   }
 }
 
+template <int (*G)(int, int, int)>
+RowBlender withFill(bool atop, bool linearLight) {
+  if (linearLight) return atop ? blendRowAtop<WithFill<G>, false, LinearLight> : blendRow<WithFill<G>, false, LinearLight>;
+  return atop ? blendRowAtop<WithFill<G>, false, Gamma> : blendRow<WithFill<G>, false, Gamma>;
+}
+
 template <class Mix>
 void mixRowIn(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
   for (int i = 0; i < n; ++i) {
@@ -375,6 +430,35 @@ RowBlender rowBlender(BlendMode mode, bool linearLight) {
 RowBlender rowBlenderAtop(BlendMode mode, bool linearLight) {
   return linearLight ? pick<Atop<LinearLight>>(mode) : pick<Atop<Gamma>>(mode);
 }
+
+bool fillActsInBlend(BlendMode mode) {
+  switch (mode) {
+    case BlendMode::kColorBurn:
+    case BlendMode::kLinearBurn:
+    case BlendMode::kColorDodge:
+    case BlendMode::kLinearDodge:
+    case BlendMode::kVividLight:
+    case BlendMode::kLinearLight:
+    case BlendMode::kHardMix:
+    case BlendMode::kDifference: return true;
+    default: return false;
+  }
+}
+
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop, bool linearLight) {
+  switch (mode) {
+    case BlendMode::kColorBurn: return withFill<gColorBurn>(atop, linearLight);
+    case BlendMode::kLinearBurn: return withFill<gLinearBurn>(atop, linearLight);
+    case BlendMode::kColorDodge: return withFill<gColorDodge>(atop, linearLight);
+    case BlendMode::kLinearDodge: return withFill<gLinearDodge>(atop, linearLight);
+    case BlendMode::kVividLight: return withFill<gVividLight>(atop, linearLight);
+    case BlendMode::kLinearLight: return withFill<gLinearLight>(atop, linearLight);
+    case BlendMode::kHardMix: return withFill<gHardMix>(atop, linearLight);
+    case BlendMode::kDifference: return withFill<gDifference>(atop, linearLight);
+    default: return atop ? rowBlenderAtop(mode, linearLight) : rowBlender(mode, linearLight);
+  }
+}
+
 void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n, bool linearLight) {
   (linearLight ? mixRowIn<LinearLight> : mixRowIn<Gamma>)(dst, src, t, n);
 }

@@ -90,6 +90,19 @@ enum class BlendMode : uint8_t {
   kLuminosity,   // "lum "
 };
 
+// How far a layer knocks out the layers below it ("knko").
+enum class Knockout : uint8_t { kNone, kShallow, kDeep };
+
+// A mask's density and feather (the Properties panel): the mask is blurred
+// by the feather, then moved towards showing everything as density falls,
+// value' = 255 - density * (255 - value) / 255.
+struct MaskSoftness {
+  uint8_t density = 255;  // 255 hides fully where the mask is 0
+  double feather = 0;     // blur radius in pixels, 0 to kMaxFeather
+  static constexpr double kMaxFeather = 1000;
+  bool acts() const { return density != 255 || feather > 0; }
+};
+
 // The layer's raster mask (channel -2): 255 shows the layer, 0 hides it.
 struct LayerMask {
   int32_t top = 0, left = 0, width = 0, height = 0;  // the mask's own rectangle
@@ -98,7 +111,31 @@ struct LayerMask {
   bool inverted = false;       // flags bit 2: inverted when blending
   bool fromVectorMask = false; // flags bit 3: rendered from the vector mask, which it then stands for
   std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
+  // The mask parameters of the record: for this raster mask and for the
+  // vector mask. A mask rendered from the vector mask has them applied.
+  MaskSoftness user, vector;
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
+};
+
+// One "Blend If" slider pair: values below blackLow or above whiteHigh
+// hide the layer, values from blackHigh to whiteLow show it, and the split
+// halves between ramp linearly.
+struct BlendRange {
+  uint8_t blackLow = 0, blackHigh = 0, whiteLow = 255, whiteHigh = 255;
+  bool full() const { return blackHigh == 0 && whiteLow == 255; }
+};
+
+// The layer's blending ranges ("Blend If"): for the grey composite and
+// the first three colour channels, one range on the layer's own colour
+// and one on the colour below it. Each range's weight multiplies the
+// layer's coverage.
+struct BlendRanges {
+  BlendRange own[4], below[4];  // [0] grey, [1..3] the channels in file order
+  bool active() const {
+    for (int i = 0; i < 4; ++i)
+      if (!own[i].full() || !below[i].full()) return true;
+    return false;
+  }
 };
 
 struct LayerRecord {
@@ -109,6 +146,9 @@ struct LayerRecord {
   int32_t height = 0;
   int16_t numberOfChannels = 0;
   bool visible = true;          // flags bit 1 clear
+  // The record has a transparency channel (-1); Photoshop's Background
+  // layer, the lowest record, has none.
+  bool transparencyChannel = false;
   std::string layerName;        // legacy (Pascal) name, raw bytes as stored
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
@@ -131,6 +171,7 @@ struct LayerRecord {
   uint8_t flags = 0;            // the record's flags byte as stored
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
+  BlendRanges blendIf;          // the record's layer blending ranges
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
   // kLayerSolidColor given in CMYK: its stored values (255 - ink),
   // 0xCCMMYYKK, which a CMYK document blends; unset for other colours.
@@ -143,17 +184,31 @@ struct LayerRecord {
   // blended with the layer's pixels first and the result with the layer's
   // mode and fill opacity ("blend interior effects as group").
   bool blendInteriorEffects = false;
+  // "tsly" ("transparency shapes layer"): the layer's transparency limits
+  // its effects and its knockout; off, they act throughout the layer's box.
+  bool transparencyShapesLayer = true;
+  // "lmgm" / "vmgm": the raster / vector mask hides the effects (cuts the
+  // layer and its effects together) rather than shaping the layer the
+  // effects are made from.
+  bool layerMaskHidesEffects = false;
+  bool vectorMaskHidesEffects = false;
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
-  // "knko": the layer knocks out the layers below it in its group down to
-  // the group's backdrop (shallow; deep is drawn as shallow).
-  bool knockout = false;
+  // "knko": the layer or group knocks out what lies below it, shallow down
+  // to the backdrop of its own group, deep down to that of the innermost
+  // isolated group around it (at the top level: the document's
+  // transparency).
+  Knockout knockout = Knockout::kNone;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
-  // Why the record's gradient or pattern fill cannot be drawn (a noise
-  // gradient, no pattern named), for a warning; empty when it can.
+  // Why the record cannot be drawn (a noise gradient, no pattern named, a
+  // damaged fill, adjustment or vector mask block), for a warning; empty
+  // when it can. A stored rendering still draws it.
   std::string warning;
+  // Features whose blocks are damaged, each "what: why": the layer draws
+  // without them (a warning names them).
+  std::vector<std::string> leftOut;
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
@@ -163,6 +218,13 @@ struct LayerRecord {
   std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
+  // A shape or fill layer with stored pixels: they hold Photoshop's own
+  // rendering of its fill cut by its path, and draw it in their place.
+  bool storedRendering() const {
+    return (shapeLayer || layerType == kLayerSolidColor || layerType == kLayerGradientFill ||
+            layerType == kLayerPatternFill) &&
+           !imageData.empty();
+  }
 };
 
 struct Document {

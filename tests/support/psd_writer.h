@@ -26,6 +26,10 @@ struct PsdMask {
   uint8_t defaultColor = 0;     // outside the mask rectangle
   bool disabled = false;
   bool invert = false;          // flags bit 2 ("invert layer mask when blending")
+  // Mask parameters as stored (a flag byte, then the densities and
+  // feathers it names): written after the flags, with flags bit 4, when
+  // not empty.
+  std::string parameters;
 };
 
 struct PsdRecord {
@@ -46,6 +50,8 @@ struct PsdRecord {
   bool hasMask = false;
   PsdMask mask;
   std::string dividerName = "</Layer group>";  // kDivider legacy name
+  // The layer blending ranges as stored (4 bytes per range), empty for none.
+  std::string blendingRanges;
   // More tagged blocks as (key, data), written after the others.
   std::vector<std::pair<std::string, std::string>> blocks;
 };
