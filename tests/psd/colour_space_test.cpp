@@ -156,38 +156,33 @@ TEST(GreyBlending, ColourFillsDrawInGrey) {
   EXPECT_EQ(render(o, {test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu), fill}), 0xFF4D4D4Du);
 }
 
+// A pixel layer of `color` in `mode` at `opacity` over `backdrop`, in a
+// document of `depth` bits.
+uint32_t overBackdrop(int depth, uint32_t backdrop, uint32_t color, const std::string& mode, uint8_t opacity = 255) {
+  test::PsdOptions o;
+  o.depth = depth;
+  PsdRecord layer = test::solidLayer("l", 0, 0, 1, 1, color);
+  layer.blendMode = mode;
+  layer.opacity = opacity;
+  return render(o, {test::solidLayer("b", 0, 0, 1, 1, backdrop), layer});
+}
+
 // A 32-bit document mixes in linear light: black at 128/255 over white is
 // linear 127/255, shown as (127/255)^(1/2.2) * 255 = 186; at 8 bits the
 // same layers give 127.
 TEST(LinearLightBlending, ThirtyTwoBitDocumentsMixInLinearLight) {
-  test::PsdOptions o;
-  PsdRecord black = test::solidLayer("b", 0, 0, 1, 1, 0xFF000000u);
-  black.opacity = 128;
-  const std::vector<PsdRecord> records = {test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu), black};
-  EXPECT_EQ(render(o, records), 0xFF7F7F7Fu);
-  o.depth = 32;
-  EXPECT_EQ(render(o, records), 0xFFBABABAu);
+  EXPECT_EQ(overBackdrop(8, 0xFFFFFFFFu, 0xFF000000u, "norm", 128), 0xFF7F7F7Fu);
+  EXPECT_EQ(overBackdrop(32, 0xFFFFFFFFu, 0xFF000000u, "norm", 128), 0xFFBABABAu);
 }
 
-// Difference in linear light: white minus linear 0.5 (shown as 186) is
-// 0.5, shown as 186 again; on the shown values it would be 255 - 186 = 69.
-TEST(LinearLightBlending, DifferenceActsOnLinearLight) {
-  test::PsdOptions o;
-  o.depth = 32;
-  PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFFBABABAu);
-  grey.blendMode = "diff";
-  EXPECT_EQ(render(o, {test::solidLayer("w", 0, 0, 1, 1, 0xFFFFFFFFu), grey}), 0xFFBABABAu);
-}
-
-// Luminosity in linear light: red (1, 0, 0) takes the luminosity 0.4995
-// of grey 186: (1.1995, 0.1995, 0.1995) clipped towards it gives green and
-// blue 0.2850, shown as 144 (on the shown values: 156).
-TEST(LinearLightBlending, LuminosityActsOnLinearLight) {
-  test::PsdOptions o;
-  o.depth = 32;
-  PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFFBABABAu);
-  grey.blendMode = "lum ";
-  EXPECT_EQ(render(o, {test::solidLayer("r", 0, 0, 1, 1, 0xFFFF0000u), grey}), 0xFFFF9090u);
+// Blend modes act on linear light too. Difference: white minus linear 0.5
+// (shown as 186) is 0.5, shown as 186 again; on the shown values it would
+// be 255 - 186 = 69. Luminosity: red (1, 0, 0) takes the luminosity
+// 0.4995 of grey 186: (1.1995, 0.1995, 0.1995) clipped towards it gives
+// green and blue 0.2850, shown as 144 (on the shown values: 156).
+TEST(LinearLightBlending, BlendModesActOnLinearLight) {
+  EXPECT_EQ(overBackdrop(32, 0xFFFFFFFFu, 0xFFBABABAu, "diff"), 0xFFBABABAu);
+  EXPECT_EQ(overBackdrop(32, 0xFFFF0000u, 0xFFBABABAu, "lum "), 0xFFFF9090u);
 }
 
 // 16-bit samples round to the nearest 8-bit value: 0xC800 is 51200 / 257
