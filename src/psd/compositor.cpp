@@ -11,9 +11,14 @@
 namespace korvex::psd {
 
 struct Compositor::State {
-  explicit State(const Document& d) : context(d) {}
+  explicit State(const Document& d) : context(d) { planeCount = render::planesOf(d, planes); }
   render::Context context;
   std::unique_ptr<uint32_t[]> canvas;
+  // The planes the document blends in; those in a colour space other than
+  // RGB are drawn into their own canvases and converted into `canvas`.
+  render::Plane planes[2];
+  int planeCount = 1;
+  std::unique_ptr<uint32_t[]> planeCanvases[2];
   // Areas drawn since they were last cleared: clearing touches only these,
   // not the whole (often mostly untouched) box the caller names.
   std::vector<Box> dirty;
@@ -22,13 +27,21 @@ struct Compositor::State {
   size_t pixelCount() const {
     return static_cast<size_t>(document().width) * static_cast<size_t>(document().height);
   }
+  bool ownCanvases() const { return render::ownCanvas(planes[0]); }
   bool ensureCanvas() {
     if (canvas) return true;
     const size_t n = pixelCount();
-    canvas.reset(new (std::nothrow) uint32_t[n]);
-    if (!canvas) return false;
-    std::fill(canvas.get(), canvas.get() + n, render::kTransparentWhite);
-    return true;
+    auto make = [n](std::unique_ptr<uint32_t[]>& c) {
+      c.reset(new (std::nothrow) uint32_t[n]);
+      if (c) std::fill(c.get(), c.get() + n, render::kTransparentWhite);
+      return c != nullptr;
+    };
+    for (int i = 0; i < (ownCanvases() ? planeCount : 0); ++i)
+      if (!make(planeCanvases[i])) return false;
+    return make(canvas);
+  }
+  render::Surface surface(uint32_t* pixels) const {
+    return render::Surface{context.canvas, pixels, static_cast<size_t>(document().width)};
   }
 };
 
@@ -43,8 +56,20 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
   touched = render::treeBounds(s.context, root);
   if (touched.empty()) return true;
   s.dirty.push_back(touched);
-  render::Surface canvas{s.context.canvas, s.canvas.get(), static_cast<size_t>(s.document().width)};
-  return render::renderTree(s.context, root, canvas, touched);
+  render::Surface canvas = s.surface(s.canvas.get());
+  if (!s.ownCanvases()) {
+    s.context.plane = s.planes[0];
+    return render::renderTree(s.context, root, canvas, touched);
+  }
+  render::Image drawn[2];
+  for (int i = 0; i < s.planeCount; ++i) {
+    render::Surface plane = s.surface(s.planeCanvases[i].get());
+    s.context.plane = s.planes[i];
+    if (!render::renderTree(s.context, root, plane, touched)) return false;
+    drawn[i] = plane;
+  }
+  render::planesToRgb(s.planes, s.planeCount, drawn, canvas, render::intersect(touched, s.context.canvas));
+  return true;
 }
 
 bool Compositor::compositeDocument(Box& touched) {
@@ -61,9 +86,10 @@ void Compositor::clear(const Box& box) {
   std::vector<Box> kept;
   for (const Box& d : s.dirty) {
     const Box c = render::intersect(d, box);
-    for (int32_t y = c.top; y < c.bottom && c.left < c.right; ++y) {
-      uint32_t* row = s.canvas.get() + static_cast<size_t>(y) * static_cast<size_t>(s.document().width);
-      std::fill(row + c.left, row + c.right, render::kTransparentWhite);
+    for (int i = -1; i < (s.ownCanvases() ? s.planeCount : 0); ++i) {
+      const render::Surface canvas = s.surface(i < 0 ? s.canvas.get() : s.planeCanvases[i].get());
+      for (int32_t y = c.top; y < c.bottom && c.left < c.right; ++y)
+        std::fill(canvas.row(c.left, y), canvas.row(c.right, y), render::kTransparentWhite);
     }
     const bool whole = c.left == d.left && c.top == d.top && c.right == d.right && c.bottom == d.bottom;
     if (!whole) kept.push_back(d);

@@ -153,6 +153,12 @@ struct LayerRecord {
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
   PixelBuffer<uint32_t> imageData;
+  // CMYK and Lab documents: the same pixels in the document's own colour
+  // space, which the renderer blends in: the alpha, then the stored values
+  // of L, a, b or of cyan, magenta, yellow (255 - ink); `ownBlack` holds
+  // the stored black (255 - ink) of a CMYK document. Empty otherwise.
+  PixelBuffer<uint32_t> ownColour;
+  PixelBuffer<uint8_t> ownBlack;
   // Index in Document::layerRecords of the group header of the innermost
   // group holding this record (for a header: its enclosing group; for a
   // divider: the group it closes), or -1 at the top level.
@@ -167,6 +173,9 @@ struct LayerRecord {
   LayerMask mask;
   BlendRanges blendIf;          // the record's layer blending ranges
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // kLayerSolidColor given in CMYK: its stored values (255 - ink),
+  // 0xCCMMYYKK, which a CMYK document blends; unset for other colours.
+  std::optional<uint32_t> fillCmyk;
   // Advanced blending. "clbl": a clipping base blends its clipped layers
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").

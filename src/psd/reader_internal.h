@@ -109,6 +109,14 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
 // into 0xAARRGGBB. A null colour channel reads as 0, a null alpha as 255.
 void combine(const Header& h, const uint8_t* const* color, const uint8_t* alpha, size_t count, uint32_t* out);
 
+// Whether records of a document of `colorMode` keep their pixels in its own
+// colour space as well (CMYK, Lab; see LayerRecord::ownColour).
+bool keepsOwnColour(int colorMode);
+// The same colour channels in that space: 0xAA and three stored values
+// into `own`, a CMYK document's stored black into `black` (null for Lab).
+void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* alpha, size_t count, uint32_t* own,
+                uint8_t* black);
+
 // Decodes one record's channels (at `info` + their offsets) straight into
 // its imageData, and its mask.
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
