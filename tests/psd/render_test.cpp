@@ -402,6 +402,26 @@ TEST(RenderFillOpacity, TheSpecialModesTakeFillIntoTheBlend) {
   }
 }
 
+// An effect's opacity acts like fill opacity in those modes: a linear
+// dodge colour overlay of grey 200 at 20 % (51) adds 200 * 51 / 255 = 40
+// to grey 100, giving 140 (mixing the clamped sum would give 131). So on
+// the layer's own pixels, and on the backdrop where the layer's fill is 0.
+TEST(RenderFillOpacity, AnEffectsOpacityActsInTheBlendLikeFill) {
+  PsdRecord layer = test::solidLayer("l", 0, 0, 1, 1, 0xFF646464u);
+  layer.blocks = {oneEffect([](test::Bytes& b) {
+    b.item("SoFi", "Objc").object("SoFi", 4);
+    b.item("enab", "bool").u8(1);
+    b.item("Md  ", "enum").id("BlnM").id("linearDodge");
+    b.item("Opct", "UntF").raw("#Prc").f64(20);
+    rgbItem(b, 200, 200, 200);
+  })};
+  EXPECT_EQ(render(1, {layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
+  const PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFF646464u);
+  layer.pixels = {0xFF000000u};
+  layer.fillOpacity = 0;
+  EXPECT_EQ(render(1, {grey, layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
+}
+
 // Over a half-transparent backdrop the source's own share (where nothing
 // lies) is cut by the fill too. Photoshop's merged image of blue at 60 %,
 // green in linear light at 40 % and red in linear light at fill 20 % is

@@ -63,9 +63,9 @@ const Known kKnown[] = {
      "pixels hold fill and stroke as one"},
     {"psd-tools/tests/psd_files/passthrough_fill_blendmode.psd", 63.37, 19,
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
-    {"psd-tools/tests/psd_files/layer_comps.psb", 47.43, 146,
-     "a linear dodge bevel highlight at 15 % (Photoshop adds colour times opacity rather than mixing), "
-     "gradient overlays, stroke edges"},
+    {"psd-tools/tests/psd_files/layer_comps.psb", 60.57, 149,
+     "a smooth bevel of 100 px on a 163 px circle shades differently from Photoshop's; gradient overlays, "
+     "stroke edges"},
 };
 
 const char* const kFiles[] = {
