@@ -235,14 +235,17 @@ auto shapeRows(const EffectSource& s, const Box& box) {
   };
 }
 
-// The bounds of the shape's covered pixels on the canvas: what gradients
-// aligned with the layer and linked patterns take as the layer's box.
+// The bounds of the shape's pixels that are at least half covered, as
+// Photoshop's selection of a layer's transparency takes them: what
+// gradients aligned with the layer and linked patterns take as the layer's
+// box (a soft edge does not widen it).
 Box coveredBounds(const EffectSource& s) {
   Box b{s.shapeBox.right, s.shapeBox.bottom, s.shapeBox.left, s.shapeBox.top};
   const int32_t w = s.shapeBox.right - s.shapeBox.left;
   for (int32_t y = s.shapeBox.top; y < s.shapeBox.bottom; ++y)
     for (int32_t x = s.shapeBox.left; x < s.shapeBox.right; ++x)
-      if (s.shape[static_cast<size_t>(y - s.shapeBox.top) * static_cast<size_t>(w) + static_cast<size_t>(x - s.shapeBox.left)] >> 24) {
+      if (s.shape[static_cast<size_t>(y - s.shapeBox.top) * static_cast<size_t>(w) +
+                  static_cast<size_t>(x - s.shapeBox.left)] >> 24 >= 128) {
         b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x + 1), std::max(b.bottom, y + 1)};
       }
   return b.empty() ? s.shapeBox : b;

@@ -72,14 +72,35 @@ void renderGradientFill(const GradientFill& fill, const Box& reference, const Bo
   g.dy = -std::sin(g.angleRadians);
   const double cx = (reference.left + reference.right) / 2.0 + fill.offsetX / 100 * width;
   const double cy = (reference.top + reference.bottom) / 2.0 + fill.offsetY / 100 * height;
-  // Half the length: from the centre along the angle to the box's edge.
+  // From the centre to the gradient's end. Linear and reflected gradients
+  // are laid out on the box stretched to a square: there the end lies where
+  // the angle leaves the box, and the lines of equal colour stand square to
+  // the angle, so on the box itself they keep its aspect ratio (at 45
+  // degrees they run along a diagonal). The other styles end where the
+  // angle leaves the box itself.
   const double adx = std::fabs(g.dx), ady = std::fabs(g.dy);
-  const double toSide = adx > 1e-12 ? width / 2 / adx : HUGE_VAL;
-  const double toTop = ady > 1e-12 ? height / 2 / ady : HUGE_VAL;
-  const double half = std::min(toSide, toTop) * std::fabs(fill.scale);
-  // Photoshop puts the gradient's end points on whole pixels.
-  const double ax = std::round(cx - half * g.dx), ay = std::round(cy - half * g.dy);
-  const double bx = std::round(cx + half * g.dx), by = std::round(cy + half * g.dy);
+  const bool stretched = (fill.style == GradientStyle::kLinear || fill.style == GradientStyle::kReflected) &&
+                         width > 0 && height > 0;
+  double ex, ey;
+  if (stretched) {
+    const double toEdge = 0.5 / std::max(adx, ady) * std::fabs(fill.scale);
+    ex = width * toEdge * g.dx;
+    ey = height * toEdge * g.dy;
+  } else {
+    const double toSide = adx > 1e-12 ? width / 2 / adx : HUGE_VAL;
+    const double toTop = ady > 1e-12 ? height / 2 / ady : HUGE_VAL;
+    const double half = std::min(toSide, toTop) * std::fabs(fill.scale);
+    ex = half * g.dx;
+    ey = half * g.dy;
+  }
+  // Photoshop puts the end points of a gradient along an axis on whole
+  // pixels; oblique ones keep their exact ends. Rows are then measured in
+  // the square's units.
+  const bool axial = adx < 1e-9 || ady < 1e-9;
+  auto end = [axial](double v) { return axial ? std::round(v) : v; };
+  const double k = stretched ? width / height : 1;
+  const double ax = end(cx - ex), ay = end(cy - ey) * k;
+  const double bx = end(cx + ex), by = end(cy + ey) * k;
   g.cx = (ax + bx) / 2;
   g.cy = (ay + by) / 2;
   g.length = std::hypot(bx - ax, by - ay);
@@ -92,7 +113,7 @@ void renderGradientFill(const GradientFill& fill, const Box& reference, const Bo
 
   for (int32_t y = area.top; y < area.bottom; ++y) {
     for (int32_t x = area.left; x < area.right; ++x) {
-      double t = g.at(x, y);
+      double t = g.at(x, y * k);
       if (!(t > 0)) t = 0;  // also NaN
       if (t > 1) t = 1;
       if (fill.reverse) t = 1 - t;

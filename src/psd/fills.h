@@ -18,8 +18,10 @@ enum class GradientStyle : uint8_t { kLinear, kRadial, kAngle, kReflected, kDiam
 
 // A gradient fill ("GdFl"). The gradient runs through the centre of its
 // reference box (moved by the offset) along the angle; at scale 1 it ends
-// where that line leaves the box (through the box's centre), and its two
-// end points sit on whole pixels (rounded). Linear runs from one end point to the other;
+// where that line leaves the box (through the box's centre); along an
+// axis its two end points sit on whole pixels (rounded). Linear and
+// reflected gradients are laid out on the box stretched to a square, so
+// off the axes they keep the box's aspect ratio. Linear runs from one end point to the other;
 // radial, reflected and diamond run from the centre over half of it (the
 // diamond's corners on the angle's axes); angle sweeps counter-clockwise
 // from the angle's direction.

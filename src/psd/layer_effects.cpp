@@ -130,7 +130,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
         }
       }
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true,
-                    e.opacity))
+                     e.opacity))
         return false;
     }
     if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill, &r.blendIf)) return false;

@@ -154,12 +154,26 @@ TEST(GradientFillGeometry, LinearSpansTheBoxAlongTheAngle) {
 
   // Off the axes the gradient ends where the line through the centre
   // leaves the box: at 150 degrees in a 64 x 64 box, 32 / cos 30 = 36.95
-  // each way: the start rounded to (64, 50), the end to (0, 14).
+  // each way, the start at (64, 50.48), the end at (0, 13.52), not rounded.
   const Box square{0, 0, 64, 64};
   f.angle = 150;
   EXPECT_EQ(greyAt(f, square, 32, 32), 128u);
-  EXPECT_EQ(greyAt(f, square, 64, 50), 0u);
-  EXPECT_EQ(greyAt(f, square, 0, 14), 255u);
+  EXPECT_EQ(greyAt(f, square, 64, 51), 0u);
+  EXPECT_EQ(greyAt(f, square, 64, 50), 1u);
+  EXPECT_EQ(greyAt(f, square, 0, 13), 255u);
+}
+
+// On a box that is not square the gradient keeps the box's aspect ratio:
+// at 45 degrees on 100 x 10 it runs from the bottom-left corner to the
+// top-right one, and the other two corners lie on the middle colour.
+TEST(GradientFillGeometry, LinearStretchesWithTheBox) {
+  const Box wide{0, 0, 100, 10};
+  const GradientFill f = fill(GradientStyle::kLinear, 45);
+  EXPECT_EQ(greyAt(f, wide, 0, 10), 0u);
+  EXPECT_EQ(greyAt(f, wide, 100, 0), 255u);
+  EXPECT_EQ(greyAt(f, wide, 0, 0), 128u);
+  EXPECT_EQ(greyAt(f, wide, 100, 10), 128u);
+  EXPECT_EQ(greyAt(f, wide, 50, 10), 64u);  // half-way down from the centre: a quarter of the way
 }
 
 TEST(GradientFillGeometry, ScaleOffsetAndAreaPlacement) {
