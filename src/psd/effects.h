@@ -15,8 +15,8 @@
 //
 // Every effect image is blended onto the canvas with the effect's own blend
 // mode and opacity (in the modes that take fill opacity into the blend, the
-// effect's opacity acts there too: a linear dodge highlight at 15 % adds
-// 15 % of its colour); the effects over the layer act only where the layer's
+// effect's opacity and its own alpha act there too: a linear dodge
+// highlight at 15 % adds 15 % of its colour times its alpha); the effects over the layer act only where the layer's
 // shape is (their alpha already holds it), so with fill opacity 0 they show
 // on the backdrop directly. The layer's opacity then acts on the layer and
 // its effects together.

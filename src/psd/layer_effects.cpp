@@ -95,7 +95,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       if (e.below != below || (!below && inGroup(e))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
       if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, masksHideEffects ? &r : nullptr,
-                     e.mode, clip, false, e.opacity))
+                     e.mode, clip, false, e.opacity, nullptr, true))
         return false;
     }
     return true;
@@ -130,7 +130,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
         }
       }
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true,
-                     e.opacity))
+                     e.opacity, nullptr, true))
         return false;
     }
     if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill, &r.blendIf)) return false;

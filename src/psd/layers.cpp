@@ -230,14 +230,17 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
                const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop, uint8_t fill,
-               const BlendRanges* ranges) {
+               const BlendRanges* ranges, bool alphaInBlend) {
   if (area.empty()) return true;
   const int n = area.right - area.left;
   // In the modes that take fill opacity into the blend, the coverage keeps
   // the rest and the source rows carry the fill in their alpha byte.
-  const bool fillInBlend = fill > 0 && fill < 255 && fillActsInBlend(mode);
+  alphaInBlend = alphaInBlend && fill > 0 && fillActsInBlend(mode);
+  const bool fillInBlend = (alphaInBlend || (fill > 0 && fill < 255)) && fillActsInBlend(mode);
   if (fillInBlend) opacityFill = opacityFill / fill * 255;
   std::vector<uint32_t> withFill(fillInBlend ? static_cast<size_t>(n) : 0);
+  // With the source's alpha in the blend too, any covered pixel counts whole.
+  auto shown = [alphaInBlend](uint32_t p) { return alphaInBlend ? (p >> 24 ? 255u : 0u) : p >> 24; };
   uint8_t lut[256];
   for (uint32_t a = 0; a < 256; ++a) lut[a] = static_cast<uint8_t>((a * opacityFill + 32512) / 65025);
   MaskRows masks;
@@ -256,12 +259,12 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   for (int32_t y = area.top; y < area.bottom; ++y) {
     const uint32_t* s = src.row(area.left, y);
     if (!masked && !clip) {
-      for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = lut[s[i] >> 24];
+      for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = lut[shown(s[i])];
     } else {
       const uint8_t* m = masked ? masks.row(y) : nullptr;
       const uint32_t* d = dst.row(area.left, y);
       for (int i = 0; i < n; ++i) {
-        uint32_t v = (s[i] >> 24) * opacityFill;  // <= 255^3
+        uint32_t v = shown(s[i]) * opacityFill;  // <= 255^3
         if (m) v = div255(v * m[i]);
         v = (v + 32512) / 65025;
         if (clip && clip->over) {
@@ -284,7 +287,10 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
       for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = rnd[i] < cover[static_cast<size_t>(i)] ? 255 : 0;
     }
     if (fillInBlend) {
-      for (int i = 0; i < n; ++i) withFill[static_cast<size_t>(i)] = (s[i] & 0xFFFFFFu) | uint32_t{fill} << 24;
+      for (int i = 0; i < n; ++i) {
+        const uint32_t f = alphaInBlend ? div255(fill * (s[i] >> 24)) : fill;
+        withFill[static_cast<size_t>(i)] = (s[i] & 0xFFFFFFu) | f << 24;
+      }
       s = withFill.data();
     }
     blend(dst.row(area.left, y), s, cover.data(), n);

@@ -203,10 +203,11 @@ Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // alpha stays. `fill` names the fill opacity within opacityFill: in the
 // modes where fill acts in the blend (fillActsInBlend), it is taken out of
 // the coverage and into the blend. `ranges` (Blend If) weigh the coverage
-// by the source's colour and the colour below.
+// by the source's colour and the colour below. `alphaInBlend`: in those
+// modes the source's own alpha joins the fill in the blend (effect images).
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
                const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false,
-               uint8_t fill = 255, const BlendRanges* ranges = nullptr);
+               uint8_t fill = 255, const BlendRanges* ranges = nullptr, bool alphaInBlend = false);
 // Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
 // (0..255) onto a copy of `to` (null or without pixels: transparency), which
 // then replaces `dst` inside `area` by the item's shape: its alpha (unless

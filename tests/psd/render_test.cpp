@@ -422,6 +422,24 @@ TEST(RenderFillOpacity, AnEffectsOpacityActsInTheBlendLikeFill) {
   EXPECT_EQ(render(1, {grey, layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
 }
 
+// The effect's own alpha joins it: an overlay of grey 200 in linear dodge
+// at 100 % on a half-covered pixel (alpha 128) adds 200 * 128 / 255 =
+// 100.4 -> 100 to grey 100, giving 200 (mixing the clamped sum by the
+// alpha would give 178).
+TEST(RenderFillOpacity, AnEffectsAlphaActsInTheBlendToo) {
+  PsdRecord layer = test::solidLayer("l", 0, 0, 1, 1, 0x80000000u);
+  layer.fillOpacity = 0;
+  layer.blocks = {oneEffect([](test::Bytes& b) {
+    b.item("SoFi", "Objc").object("SoFi", 4);
+    b.item("enab", "bool").u8(1);
+    b.item("Md  ", "enum").id("BlnM").id("linearDodge");
+    b.item("Opct", "UntF").raw("#Prc").f64(100);
+    rgbItem(b, 200, 200, 200);
+  })};
+  const PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFF646464u);
+  EXPECT_EQ(render(1, {grey, layer}), std::vector<uint32_t>{0xFFC8C8C8u});
+}
+
 // Over a half-transparent backdrop the source's own share (where nothing
 // lies) is cut by the fill too. Photoshop's merged image of blue at 60 %,
 // green in linear light at 40 % and red in linear light at fill 20 % is

@@ -63,7 +63,7 @@ const Known kKnown[] = {
      "pixels hold fill and stroke as one"},
     {"psd-tools/tests/psd_files/passthrough_fill_blendmode.psd", 63.37, 19,
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
-    {"psd-tools/tests/psd_files/layer_comps.psb", 61.62, 149,
+    {"psd-tools/tests/psd_files/layer_comps.psb", 84.16, 152,
      "a smooth bevel of 100 px on a 163 px circle shades differently from Photoshop's; effect strokes' "
      "edges"},
 };
