@@ -406,7 +406,10 @@ TEST(RenderFillOpacity, TheSpecialModesTakeFillIntoTheBlend) {
 // dodge colour overlay of grey 200 at 20 % (51) adds 200 * 51 / 255 = 40
 // to grey 100, giving 140 (mixing the clamped sum would give 131). So on
 // the layer's own pixels, and on the backdrop where the layer's fill is 0.
-TEST(RenderFillOpacity, AnEffectsOpacityActsInTheBlendLikeFill) {
+// The effect's own alpha joins it: on a half-covered pixel (alpha 128) over
+// grey 230 the overlay adds 200 * (51 * 128 / 255 = 26) / 255 = 20, giving
+// 250 (mixing the clamped sum by the alpha would give 243).
+TEST(RenderFillOpacity, AnEffectsOpacityAndAlphaActInTheBlendLikeFill) {
   PsdRecord layer = test::solidLayer("l", 0, 0, 1, 1, 0xFF646464u);
   layer.blocks = {oneEffect([](test::Bytes& b) {
     b.item("SoFi", "Objc").object("SoFi", 4);
@@ -416,28 +419,11 @@ TEST(RenderFillOpacity, AnEffectsOpacityActsInTheBlendLikeFill) {
     rgbItem(b, 200, 200, 200);
   })};
   EXPECT_EQ(render(1, {layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
-  const PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFF646464u);
   layer.pixels = {0xFF000000u};
   layer.fillOpacity = 0;
-  EXPECT_EQ(render(1, {grey, layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
-}
-
-// The effect's own alpha joins it: an overlay of grey 200 in linear dodge
-// at 100 % on a half-covered pixel (alpha 128) adds 200 * 128 / 255 =
-// 100.4 -> 100 to grey 100, giving 200 (mixing the clamped sum by the
-// alpha would give 178).
-TEST(RenderFillOpacity, AnEffectsAlphaActsInTheBlendToo) {
-  PsdRecord layer = test::solidLayer("l", 0, 0, 1, 1, 0x80000000u);
-  layer.fillOpacity = 0;
-  layer.blocks = {oneEffect([](test::Bytes& b) {
-    b.item("SoFi", "Objc").object("SoFi", 4);
-    b.item("enab", "bool").u8(1);
-    b.item("Md  ", "enum").id("BlnM").id("linearDodge");
-    b.item("Opct", "UntF").raw("#Prc").f64(100);
-    rgbItem(b, 200, 200, 200);
-  })};
-  const PsdRecord grey = test::solidLayer("g", 0, 0, 1, 1, 0xFF646464u);
-  EXPECT_EQ(render(1, {grey, layer}), std::vector<uint32_t>{0xFFC8C8C8u});
+  EXPECT_EQ(render(1, {test::solidLayer("g", 0, 0, 1, 1, 0xFF646464u), layer}), std::vector<uint32_t>{0xFF8C8C8Cu});
+  layer.pixels = {0x80000000u};
+  EXPECT_EQ(render(1, {test::solidLayer("g", 0, 0, 1, 1, 0xFFE6E6E6u), layer}), std::vector<uint32_t>{0xFFFAFAFAu});
 }
 
 // Over a half-transparent backdrop the source's own share (where nothing
