@@ -186,6 +186,8 @@ struct LayerRecord {
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
+  // "vstk": the shape layer's own stroke and whether its fill shows.
+  std::optional<ShapeStroke> shapeStroke;
   // "knko": the layer or group knocks out what lies below it, shallow down
   // to the backdrop of its own group, deep down to that of the innermost
   // isolated group around it (at the top level: the document's

@@ -98,6 +98,18 @@ void readFillBlock(const std::string& key, ByteReader data, LayerRecord& r) {
   if (!drawn) cannotDraw(r, error);
 }
 
+// A shape layer's stroke ("vstk"): a versioned descriptor (effects.h has
+// its items). A damaged one leaves the layer drawn without it.
+void readShapeStroke(ByteReader data, LayerRecord& r) {
+  DescriptorValue block;
+  ShapeStroke stroke;
+  std::string error;
+  if (readVersionedDescriptor(data, block, error) && parseShapeStroke(block, stroke, error))
+    r.shapeStroke = std::move(stroke);
+  else
+    r.leftOut.push_back("shape stroke (" + error + data.where() + ")");
+}
+
 // The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
 // versioned descriptor (effects_parse.cpp has its items). A damaged block
 // leaves the layer without effects and says why in effects.warning: the
@@ -263,6 +275,8 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       setting = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
+    } else if (key == "vstk") {
+      readShapeStroke(data, r);
     } else if (key == "SoCo") {
       readSolidColor(data, r);
     } else if (key == "GdFl" || key == "PtFl") {
