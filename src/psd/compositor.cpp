@@ -4,8 +4,8 @@
 #include "psd/compositor.h"
 
 #include <algorithm>
-#include <new>
 
+#include "platform/platform.h"
 #include "psd/render.h"
 
 namespace korvex::psd {
@@ -13,7 +13,9 @@ namespace korvex::psd {
 struct Compositor::State {
   explicit State(const Document& d) : context(d) {}
   render::Context context;
-  std::unique_ptr<uint32_t[]> canvas;
+  // Page memory: on a large canvas its first touch dominates otherwise.
+  platform::PageBlock canvasMemory;
+  uint32_t* canvas = nullptr;
   // Areas drawn since they were last cleared: clearing touches only these,
   // not the whole (often mostly untouched) box the caller names.
   std::vector<Box> dirty;
@@ -25,9 +27,9 @@ struct Compositor::State {
   bool ensureCanvas() {
     if (canvas) return true;
     const size_t n = pixelCount();
-    canvas.reset(new (std::nothrow) uint32_t[n]);
-    if (!canvas) return false;
-    std::fill(canvas.get(), canvas.get() + n, render::kTransparentWhite);
+    if (n > SIZE_MAX / sizeof(uint32_t) || !canvasMemory.allocate(n * sizeof(uint32_t))) return false;
+    canvas = reinterpret_cast<uint32_t*>(canvasMemory.data());
+    std::fill(canvas, canvas + n, render::kTransparentWhite);
     return true;
   }
 };
@@ -43,7 +45,7 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
   touched = render::treeBounds(s.context, root);
   if (touched.empty()) return true;
   s.dirty.push_back(touched);
-  render::Surface canvas{s.context.canvas, s.canvas.get(), static_cast<size_t>(s.document().width)};
+  render::Surface canvas{s.context.canvas, s.canvas, static_cast<size_t>(s.document().width)};
   return render::renderTree(s.context, root, canvas, touched);
 }
 
@@ -53,7 +55,7 @@ bool Compositor::compositeDocument(Box& touched) {
   return composite(all, touched);
 }
 
-const uint32_t* Compositor::canvas() const { return state_->canvas.get(); }
+const uint32_t* Compositor::canvas() const { return state_->canvas; }
 
 void Compositor::clear(const Box& box) {
   State& s = *state_;
@@ -62,7 +64,7 @@ void Compositor::clear(const Box& box) {
   for (const Box& d : s.dirty) {
     const Box c = render::intersect(d, box);
     for (int32_t y = c.top; y < c.bottom && c.left < c.right; ++y) {
-      uint32_t* row = s.canvas.get() + static_cast<size_t>(y) * static_cast<size_t>(s.document().width);
+      uint32_t* row = s.canvas + static_cast<size_t>(y) * static_cast<size_t>(s.document().width);
       std::fill(row + c.left, row + c.right, render::kTransparentWhite);
     }
     const bool whole = c.left == d.left && c.top == d.top && c.right == d.right && c.bottom == d.bottom;
