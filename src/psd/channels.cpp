@@ -288,8 +288,14 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
   }
 }
 
+uint32_t* PixelMemory::take(size_t count) {
+  if (count > SIZE_MAX / sizeof(uint32_t)) return nullptr;
+  const std::lock_guard<std::mutex> hold(lock_);
+  return reinterpret_cast<uint32_t*>(arena_.allocate(count * sizeof(uint32_t)));
+}
+
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
-                  std::string& error) {
+                  PixelMemory& memory, std::string& error) {
   const int colorCount = colorChannels(h.colorMode);
   // Slots 0..3 colour, 4 transparency: the channel that feeds each, if any.
   constexpr int kAlphaSlot = 4;
@@ -346,18 +352,22 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
   const uint8_t* rows[5] = {};
   for (int slot = 0; slot < 5; ++slot)
     if (sources[slot]) rows[slot] = s.rows.data() + w * static_cast<size_t>(slot);
-  r.imageData.resize(count);
+  uint32_t* pixels = memory.take(count);
+  if (!pixels) {
+    error = "no memory for " + std::to_string(r.width) + "x" + std::to_string(r.height) + " pixels";
+    return false;
+  }
   for (int32_t y = 0; y < r.height; ++y) {
     for (int slot = 0; slot < 5; ++slot) {
       std::string why;
       if (sources[slot] && !sources[slot]->next(s.rows.data() + w * static_cast<size_t>(slot), why)) {
         error = "channel " + std::to_string(slot == kAlphaSlot ? -1 : slot) + ": " + why;
-        r.imageData = {};
         return false;
       }
     }
-    combine(h, rows, rows[kAlphaSlot], w, r.imageData.data() + w * static_cast<size_t>(y));
+    combine(h, rows, rows[kAlphaSlot], w, pixels + w * static_cast<size_t>(y));
   }
+  r.imageData = LayerPixels(pixels, count);
   return true;
 }
 
@@ -366,7 +376,8 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
 namespace korvex::psd::detail {
 
 bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
-                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error) {
+                   const std::vector<RecordInfo>& infos, unsigned threads, platform::PageArena& memory,
+                   std::string& error) {
   // Below this many layer pixels a second thread costs more than it saves.
   constexpr uint64_t kPixelsPerExtraThread = 1 << 18;
   uint64_t pixels = 0;
@@ -381,10 +392,11 @@ bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord
   std::atomic<size_t> nextRecord{0};
   std::atomic<size_t> firstFailure{count};
   std::vector<std::string> errors(count);
+  PixelMemory shared(memory);
   auto work = [&] {
     Scratch scratch;
     for (size_t i; (i = nextRecord.fetch_add(1)) < count && i < firstFailure.load();) {
-      if (decodeRecord(h, info, records[i], infos[i], scratch, errors[i])) continue;
+      if (decodeRecord(h, info, records[i], infos[i], scratch, shared, errors[i])) continue;
       for (size_t seen = firstFailure.load(); i < seen && !firstFailure.compare_exchange_weak(seen, i);) {
       }
     }

@@ -374,7 +374,7 @@ bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& do
       }
     }
   }
-  if (!decodeRecords(h, base, records, infos, threads, error)) return false;
+  if (!decodeRecords(h, base, records, infos, threads, doc.pixelMemory, error)) return false;
   // The gradients of a 32-bit document mix in its linear light.
   for (LayerRecord& r : records) r.gradientFill.gradient.linearDocument = h.depth == 32;
   linkGroups(records);
