@@ -226,6 +226,13 @@ constexpr size_t kHugePage = size_t{2} << 20;
 // An arena's blocks: large enough that few documents need a second.
 constexpr size_t kArenaBlock = size_t{64} << 20;
 
+// `bytes` rounded up to whole pages; `bytes` is at most SIZE_MAX less a
+// huge page.
+size_t wholePages(size_t bytes) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
 }  // namespace
 
 PageBlock::~PageBlock() { release(); }
@@ -251,9 +258,8 @@ void PageBlock::release() {
 bool PageBlock::allocate(size_t bytes) {
   release();
   if (bytes == 0) return true;
-  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   if (bytes > SIZE_MAX - 2 * kHugePage) return false;
-  const size_t size = (bytes + page - 1) / page * page;
+  const size_t size = wholePages(bytes);
   // A huge block is mapped with room to start on a 2 MiB boundary; the
   // slack on either side goes back at once.
   const bool huge = size >= kHugePage;
@@ -280,15 +286,22 @@ uint8_t* PageArena::allocate(size_t bytes) {
   constexpr size_t kAlign = 64;
   if (bytes > SIZE_MAX - kAlign) return nullptr;
   const size_t need = (bytes + kAlign - 1) / kAlign * kAlign;
-  if (blocks_.empty() || blocks_.back().size() - used_ < need) {
-    PageBlock block;
-    if (!block.allocate(std::max(need, kArenaBlock))) return nullptr;
+  if (blocks_.empty() || blocks_.back().pages.size() - blocks_.back().used < need) {
+    Block block;
+    if (!block.pages.allocate(std::max(need, kArenaBlock))) return nullptr;
     blocks_.push_back(std::move(block));
-    used_ = 0;
   }
-  uint8_t* p = blocks_.back().data() + used_;
-  used_ += need;
+  Block& last = blocks_.back();
+  uint8_t* p = last.pages.data() + last.used;
+  last.used += need;
   return p;
+}
+
+void PageArena::trim() {
+  for (Block& b : blocks_) {
+    const size_t kept = wholePages(b.used);
+    if (kept < b.pages.size()) ::madvise(b.pages.data() + kept, b.pages.size() - kept, MADV_DONTNEED);
+  }
 }
 
 void writeConsole(const std::string& bytes) {

@@ -118,10 +118,17 @@ class PageArena {
   // `bytes` of zeros, 64-byte aligned; null when the system has no memory
   // for it.
   uint8_t* allocate(size_t bytes);
+  // Gives back the pages past the buffers handed out: the huge page a
+  // block's last buffer ends in is otherwise kept whole. Buffers allocated
+  // later are zeros as ever.
+  void trim();
 
  private:
-  std::vector<PageBlock> blocks_;
-  size_t used_ = 0;  // bytes of the last block handed out
+  struct Block {
+    PageBlock pages;
+    size_t used = 0;  // bytes handed out
+  };
+  std::vector<Block> blocks_;
 };
 
 // Writes bytes to standard error and flushes.

@@ -209,6 +209,7 @@ Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& ta
   }
   table.canvasHalfWidth = doc.width / 2;
   table.canvasHalfHeight = doc.height / 2;
+  groupBoxes->trim();
   table.pixelOwners.push_back(std::move(groupBoxes));
   table.pixelOwners.push_back(std::move(document));
   return Status::ok();
