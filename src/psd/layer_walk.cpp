@@ -85,16 +85,21 @@ bool groupCell(const psd::Document& document, const psd::Compositor& compositor,
 
   const uint32_t* canvas = compositor.canvas();
   const size_t canvasWidth = static_cast<size_t>(document.width);
+  // Each row is searched from both ends only as far as its outermost
+  // visible pixels.
+  const auto shows = [](uint32_t pixel) { return pixel >= 0x01000000u; };
   psd::Box visible{touched.right, touched.bottom, touched.left, touched.top};
   for (int32_t y = touched.top; y < touched.bottom; ++y) {
     const uint32_t* row = canvas + static_cast<size_t>(y) * canvasWidth;
-    for (int32_t x = touched.left; x < touched.right; ++x) {
-      if (row[x] < 0x01000000u) continue;
-      if (x < visible.left) visible.left = x;
-      if (x >= visible.right) visible.right = x + 1;
-      if (y < visible.top) visible.top = y;
-      visible.bottom = y + 1;
-    }
+    const uint32_t* first = std::find_if(row + touched.left, row + touched.right, shows);
+    if (first == row + touched.right) continue;
+    const int32_t left = static_cast<int32_t>(first - row);
+    int32_t right = touched.right;
+    while (!shows(row[right - 1])) --right;
+    visible.left = std::min(visible.left, left);
+    visible.right = std::max(visible.right, right);
+    visible.top = std::min(visible.top, y);
+    visible.bottom = y + 1;
   }
   if (visible.empty()) return true;
 
