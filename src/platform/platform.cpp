@@ -223,8 +223,10 @@ namespace {
 
 // The size of a transparent huge page (x86-64 and arm64 with 4 KiB pages).
 constexpr size_t kHugePage = size_t{2} << 20;
-// An arena's blocks: large enough that few documents need a second.
-constexpr size_t kArenaBlock = size_t{64} << 20;
+// An arena's blocks double from the first to the largest: a small
+// document's few buffers take small pages, a large one's soon huge ones.
+constexpr size_t kFirstArenaBlock = size_t{256} << 10;
+constexpr size_t kLargestArenaBlock = size_t{64} << 20;
 
 // `bytes` rounded up to whole pages; `bytes` is at most SIZE_MAX less a
 // huge page.
@@ -287,8 +289,10 @@ uint8_t* PageArena::allocate(size_t bytes) {
   if (bytes > SIZE_MAX - kAlign) return nullptr;
   const size_t need = (bytes + kAlign - 1) / kAlign * kAlign;
   if (blocks_.empty() || blocks_.back().pages.size() - blocks_.back().used < need) {
+    const size_t next = blocks_.empty() ? kFirstArenaBlock
+                                        : std::min(2 * blocks_.back().pages.size(), kLargestArenaBlock);
     Block block;
-    if (!block.pages.allocate(std::max(need, kArenaBlock))) return nullptr;
+    if (!block.pages.allocate(std::max(need, next))) return nullptr;
     blocks_.push_back(std::move(block));
   }
   Block& last = blocks_.back();
