@@ -289,6 +289,8 @@ uint8_t* PageArena::allocate(size_t bytes) {
   if (bytes > SIZE_MAX - kAlign) return nullptr;
   const size_t need = (bytes + kAlign - 1) / kAlign * kAlign;
   if (blocks_.empty() || blocks_.back().pages.size() - blocks_.back().used < need) {
+    // The block left behind keeps only what it handed out.
+    if (!blocks_.empty()) trimBlock(blocks_.back());
     const size_t next = blocks_.empty() ? kFirstArenaBlock
                                         : std::min(2 * blocks_.back().pages.size(), kLargestArenaBlock);
     Block block;
@@ -302,10 +304,12 @@ uint8_t* PageArena::allocate(size_t bytes) {
 }
 
 void PageArena::trim() {
-  for (Block& b : blocks_) {
-    const size_t kept = wholePages(b.used);
-    if (kept < b.pages.size()) ::madvise(b.pages.data() + kept, b.pages.size() - kept, MADV_DONTNEED);
-  }
+  for (Block& b : blocks_) trimBlock(b);
+}
+
+void PageArena::trimBlock(Block& b) {
+  const size_t kept = wholePages(b.used);
+  if (kept < b.pages.size()) ::madvise(b.pages.data() + kept, b.pages.size() - kept, MADV_DONTNEED);
 }
 
 void writeConsole(const std::string& bytes) {

@@ -112,7 +112,7 @@ class PageBlock {
 // Buffers that live as long as the arena, laid one after another in large
 // page blocks, so that many buffers share huge pages instead of each
 // faulting in its own small ones. The untouched rest of a block takes no
-// memory.
+// memory, and a block left for a new one keeps only what it handed out.
 class PageArena {
  public:
   // `bytes` of zeros, 64-byte aligned; null when the system has no memory
@@ -128,6 +128,7 @@ class PageArena {
     PageBlock pages;
     size_t used = 0;  // bytes handed out
   };
+  static void trimBlock(Block& block);
   std::vector<Block> blocks_;
 };
 
