@@ -43,6 +43,7 @@ inline int softLight(int b, int s) {
 
 template <int (*F)(int, int)>
 struct Separable {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     for (int c = 0; c < 3; ++c) out[c] = F(b[c], s[c]);
   }
@@ -68,6 +69,43 @@ int fDifference(int b, int s) { return std::abs(b - s); }
 int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
 int fSubtract(int b, int s) { return std::max(0, b - s); }
 int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
+
+// ---- fill opacity inside the blend (the modes fillActsInBlend names) ----
+//
+// Fill f (0..255) moves the source towards the mode's neutral colour, the
+// one that leaves the backdrop as it is: black for the dodges and
+// difference, white for the burns, grey for vivid and linear light. Hard
+// mix has none: its fill lowers the slope of its ramp instead,
+// (b - (1 - s) f) / (1 - f), a threshold at full fill.
+
+inline int towards(int neutral, int s, int f) { return neutral + ((s - neutral) * f + (s < neutral ? -127 : 127)) / 255; }
+// Twice the source moved towards grey, 0..510.
+inline int doubledTowardsGrey(int s, int f) { return 255 + ((2 * s - 255) * f + (2 * s < 255 ? -127 : 127)) / 255; }
+
+int gColorBurn(int b, int s, int f) { return burn(b, towards(255, s, f)); }
+int gLinearBurn(int b, int s, int f) { return std::max(0, b + towards(255, s, f) - 255); }
+int gColorDodge(int b, int s, int f) { return dodge(b, towards(0, s, f)); }
+int gLinearDodge(int b, int s, int f) { return std::min(255, b + towards(0, s, f)); }
+int gDifference(int b, int s, int f) { return std::abs(b - towards(0, s, f)); }
+int gVividLight(int b, int s, int f) {
+  const int d = doubledTowardsGrey(s, f);
+  return d < 255 ? burn(b, d) : dodge(b, d - 255);
+}
+int gLinearLight(int b, int s, int f) { return std::clamp(b + doubledTowardsGrey(s, f) - 255, 0, 255); }
+int gHardMix(int b, int s, int f) {
+  const int num = 255 * b - (255 - s) * f;
+  if (f == 255) return num >= 0 ? 255 : 0;
+  return std::clamp((num + (num < 0 ? -(255 - f) / 2 : (255 - f) / 2)) / (255 - f), 0, 255);
+}
+
+// The source pixel's alpha byte carries the fill.
+template <int (*G)(int, int, int)>
+struct WithFill {
+  static constexpr bool kFillInAlpha = true;
+  static void apply(const int* b, const int* s, int* out) {
+    for (int c = 0; c < 3; ++c) out[c] = G(b[c], s[c], s[3]);
+  }
+};
 
 // ---- non-separable modes: hue, saturation, colour, luminosity ----
 
@@ -110,6 +148,7 @@ enum class NonSep { kHue, kSaturation, kColor, kLuminosity };
 
 template <NonSep M>
 struct NonSeparable {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     double cb[3], cs[3], r[3];
     for (int i = 0; i < 3; ++i) {
@@ -143,6 +182,7 @@ struct NonSeparable {
 // Darker and lighter colour pick the whole colour of lower or higher luminosity.
 template <bool kLighter>
 struct PickColor {
+  static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
     const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
@@ -153,6 +193,11 @@ struct PickColor {
 
 // Lays one row of source pixels over the canvas row with coverage `cover`.
 // The shortcuts give what the general formula gives for those inputs.
+// With the fill in the blend (Op::kFillInAlpha), the source's own share
+// over the backdrop's transparent part is cut by the fill as well:
+//
+//   ao = as*f + ab - as*f*ab
+//   co = (as*f*(1-ab)*Cs + ab*(as*B + (1-as)*Cb)) / ao
 template <class Op, bool kNormal>
 void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
@@ -161,12 +206,14 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t d = dst[i];
     const uint32_t da = d >> 24;
     const uint32_t s = src[i];
+    const uint32_t own = Op::kFillInAlpha ? div255(sa * (s >> 24)) : sa;  // the source's share where nothing lies
     if (da == 0 || (kNormal && sa == 255)) {
-      dst[i] = sa << 24 | (s & 0xFFFFFFu);
+      if (own > 0) dst[i] = own << 24 | (s & 0xFFFFFFu);
       continue;
     }
     const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
-    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    const int cs[4] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF),
+                       static_cast<int>(s >> 24)};
     int mixed[3];
     Op::apply(cb, cs, mixed);
     if (sa == 255 && da == 255) {
@@ -174,11 +221,11 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
                static_cast<uint32_t>(mixed[2]);
       continue;
     }
-    const uint32_t den = sa * 255 + da * (255 - sa);
+    const uint32_t den = own * (255 - da) + da * 255;
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
-      const uint32_t num = sa * ((255 - da) * static_cast<uint32_t>(cs[c]) + da * static_cast<uint32_t>(mixed[c])) +
-                           static_cast<uint32_t>(cb[c]) * da * (255 - sa);
+      const uint32_t num = own * (255 - da) * static_cast<uint32_t>(cs[c]) +
+                           da * (sa * static_cast<uint32_t>(mixed[c]) + (255 - sa) * static_cast<uint32_t>(cb[c]));
       out |= ((num + den / 2) / den) << (16 - 8 * c);
     }
     dst[i] = out;
@@ -195,7 +242,8 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
     if (sa == 0 || d < 0x01000000u) continue;
     const uint32_t s = src[i];
     const int cb[3] = {static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 8 & 0xFF), static_cast<int>(d & 0xFF)};
-    const int cs[3] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF)};
+    const int cs[4] = {static_cast<int>(s >> 16 & 0xFF), static_cast<int>(s >> 8 & 0xFF), static_cast<int>(s & 0xFF),
+                       static_cast<int>(s >> 24)};
     int mixed[3];
     Op::apply(cb, cs, mixed);
     uint32_t out = d & 0xFF000000u;
@@ -251,11 +299,43 @@ RowBlender pick(BlendMode mode) {
   }
 }
 
+template <int (*G)(int, int, int)>
+RowBlender withFill(bool atop) {
+  return atop ? blendRowAtop<WithFill<G>, false> : blendRow<WithFill<G>, false>;
+}
 
 }  // namespace
 
 RowBlender rowBlender(BlendMode mode) { return pick<Over>(mode); }
 RowBlender rowBlenderAtop(BlendMode mode) { return pick<Atop>(mode); }
+
+bool fillActsInBlend(BlendMode mode) {
+  switch (mode) {
+    case BlendMode::kColorBurn:
+    case BlendMode::kLinearBurn:
+    case BlendMode::kColorDodge:
+    case BlendMode::kLinearDodge:
+    case BlendMode::kVividLight:
+    case BlendMode::kLinearLight:
+    case BlendMode::kHardMix:
+    case BlendMode::kDifference: return true;
+    default: return false;
+  }
+}
+
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop) {
+  switch (mode) {
+    case BlendMode::kColorBurn: return withFill<gColorBurn>(atop);
+    case BlendMode::kLinearBurn: return withFill<gLinearBurn>(atop);
+    case BlendMode::kColorDodge: return withFill<gColorDodge>(atop);
+    case BlendMode::kLinearDodge: return withFill<gLinearDodge>(atop);
+    case BlendMode::kVividLight: return withFill<gVividLight>(atop);
+    case BlendMode::kLinearLight: return withFill<gLinearLight>(atop);
+    case BlendMode::kHardMix: return withFill<gHardMix>(atop);
+    case BlendMode::kDifference: return withFill<gDifference>(atop);
+    default: return atop ? rowBlenderAtop(mode) : rowBlender(mode);
+  }
+}
 
 void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
   for (int i = 0; i < n; ++i) {

@@ -25,10 +25,12 @@ namespace korvex::psd {
 // mode, opacity, fill opacity, raster and vector masks; groups isolated (any
 // mode but pass-through) or passing through (with opacity and masks);
 // clipping groups with "blend clipped layers as group" on or off; shallow
-// knockout. Not drawn: hidden records, records of opacity 0, everything
-// inside a group that is hidden or has opacity 0, layer effects, adjustment
-// kinds Korvex cannot apply. Fill opacity acts like opacity in every mode.
-// Dissolve uses a fixed per-document table of random bytes (see layers.cpp),
+// and deep knockout; Blend If ranges; layer effects. Not drawn: hidden
+// records, records of opacity 0, everything inside a group that is hidden
+// or has opacity 0, adjustment kinds Korvex cannot apply. Fill opacity acts
+// like opacity except in the modes Photoshop takes it into the blend
+// (colour and linear burn and dodge, vivid and linear light, hard mix,
+// difference). Dissolve uses a fixed per-document table of random bytes (see layers.cpp),
 // so results repeat exactly.
 class Compositor {
  public:

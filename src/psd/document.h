@@ -88,6 +88,9 @@ enum class BlendMode : uint8_t {
   kLuminosity,   // "lum "
 };
 
+// How far a layer knocks out the layers below it ("knko").
+enum class Knockout : uint8_t { kNone, kShallow, kDeep };
+
 // The layer's raster mask (channel -2): 255 shows the layer, 0 hides it.
 struct LayerMask {
   int32_t top = 0, left = 0, width = 0, height = 0;  // the mask's own rectangle
@@ -99,6 +102,27 @@ struct LayerMask {
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
 
+// One "Blend If" slider pair: values below blackLow or above whiteHigh
+// hide the layer, values from blackHigh to whiteLow show it, and the split
+// halves between ramp linearly.
+struct BlendRange {
+  uint8_t blackLow = 0, blackHigh = 0, whiteLow = 255, whiteHigh = 255;
+  bool full() const { return blackHigh == 0 && whiteLow == 255; }
+};
+
+// The layer's blending ranges ("Blend If"): for the grey composite and
+// the first three colour channels, one range on the layer's own colour
+// and one on the colour below it. Each range's weight multiplies the
+// layer's coverage.
+struct BlendRanges {
+  BlendRange own[4], below[4];  // [0] grey, [1..3] the channels in file order
+  bool active() const {
+    for (int i = 0; i < 4; ++i)
+      if (!own[i].full() || !below[i].full()) return true;
+    return false;
+  }
+};
+
 struct LayerRecord {
   int32_t layerType = kLayerNormal;
   int32_t top = 0;     // canvas position of the top-left pixel, not clipped
@@ -107,6 +131,9 @@ struct LayerRecord {
   int32_t height = 0;
   int16_t numberOfChannels = 0;
   bool visible = true;          // flags bit 1 clear
+  // The record has a transparency channel (-1); Photoshop's Background
+  // layer, the lowest record, has none.
+  bool transparencyChannel = false;
   std::string layerName;        // legacy (Pascal) name, raw bytes as stored
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
@@ -123,6 +150,7 @@ struct LayerRecord {
   uint8_t flags = 0;            // the record's flags byte as stored
   int32_t sectionType = 0;      // "lsct": 0 none, 1 open folder, 2 closed folder, 3 bounding divider
   LayerMask mask;
+  BlendRanges blendIf;          // the record's layer blending ranges
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
   // Advanced blending. "clbl": a clipping base blends its clipped layers
   // with itself first and the result with its own mode ("blend clipped
@@ -132,12 +160,22 @@ struct LayerRecord {
   // blended with the layer's pixels first and the result with the layer's
   // mode and fill opacity ("blend interior effects as group").
   bool blendInteriorEffects = false;
+  // "tsly" ("transparency shapes layer"): the layer's transparency limits
+  // its effects and its knockout; off, they act throughout the layer's box.
+  bool transparencyShapesLayer = true;
+  // "lmgm" / "vmgm": the raster / vector mask hides the effects (cuts the
+  // layer and its effects together) rather than shaping the layer the
+  // effects are made from.
+  bool layerMaskHidesEffects = false;
+  bool vectorMaskHidesEffects = false;
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
-  // "knko": the layer knocks out the layers below it in its group down to
-  // the group's backdrop (shallow; deep is drawn as shallow).
-  bool knockout = false;
+  // "knko": the layer or group knocks out what lies below it, shallow down
+  // to the backdrop of its own group, deep down to that of the innermost
+  // isolated group around it (at the top level: the document's
+  // transparency).
+  Knockout knockout = Knockout::kNone;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
   // Why the record's gradient or pattern fill cannot be drawn (a noise

@@ -15,17 +15,22 @@
 //   which then replaces the backdrop by opacity times masks;
 // - any other mode (isolated): the items are drawn onto a transparent
 //   buffer, which is then blended onto the backdrop like a layer with the
-//   group's mode, opacity and masks.
+//   group's mode, opacity, fill opacity, masks and blending ranges.
 // Buffers cover only the group's box, the union of what its items can
-// change.
+// change. A group's start is where its knockout items knock out to:
+// shallow ones to the start of their own group, deep ones to the start of
+// the innermost isolated group (transparency at the top level).
 //
 // Clipping groups ("blend clipped layers as group", the default): the base's
 // colour is laid on a buffer at the base's fill opacity wherever the base has
 // any shape, the clipped items are drawn onto it, and the buffer's alpha is
 // then cut by the base's shape (its alpha, or a group's composite alpha), so
 // clipped items never reach beyond the base. The buffer is blended onto the
-// backdrop with the base's mode, opacity and masks. With the flag off the
-// base is drawn as usual and each clipped layer is blended onto the
+// backdrop with the base's mode, opacity and masks; a base with effects
+// draws them over the buffer, so they lie over its clipped layers too. A
+// normal base at full fill without effects is drawn in place and its
+// clipped layers blend atop it with all that lies below. With the flag off
+// the base is drawn as usual and each clipped layer is laid onto the
 // backdrop with its own mode inside the base's shape and opacity.
 #include <algorithm>
 
@@ -90,12 +95,15 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
 bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip);
 
 // Draws a group's items with `backdrop` as the group's start for knockout
-// layers.
-bool renderChildren(Context& c, const Node& n, Surface& dst, const Box& area, const Image& backdrop) {
+// items; an isolated group's start is also where deep knockouts stop.
+bool renderChildren(Context& c, const Node& n, Surface& dst, const Box& area, const Image& backdrop, bool isolated) {
   const Image* outer = c.knockoutBackdrop;
+  const Image* outerDeep = c.deepKnockoutBackdrop;
   c.knockoutBackdrop = &backdrop;
+  if (isolated) c.deepKnockoutBackdrop = &backdrop;
   const bool ok = renderItems(c, n.children, dst, area);
   c.knockoutBackdrop = outer;
+  c.deepKnockoutBackdrop = outerDeep;
   return ok;
 }
 
@@ -104,21 +112,26 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
   const Box area = intersect(intersect(nodeBounds(c, n), dst.box), limit);
   if (area.empty()) return true;
   const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
-  const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip;
-  bool knocks = false;
-  for (const Node& child : n.children) knocks = knocks || (child.record->knockout && !child.isGroup());
+  // A knockout group knocks out with its composite, made on its own.
+  const bool passThrough = r.blendMode == BlendMode::kPassThrough && !clip && r.knockout == Knockout::kNone;
+  bool knocks = false;  // an item knocks out to the group's start
+  for (const Node& child : n.children) knocks = knocks || child.record->knockout == Knockout::kShallow;
   Buffer buffer;
   if (!passThrough) {
     const Image transparent(area, nullptr, 0);
-    return buffer.allocate(area) && renderChildren(c, n, buffer.surface(), area, transparent) &&
-           drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip);
+    if (!buffer.allocate(area) || !renderChildren(c, n, buffer.surface(), area, transparent, true)) return false;
+    if (r.knockout != Knockout::kNone && !clip)
+      return drawKnockout(c, dst, buffer.surface(), area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r,
+                          groupMode(r));
+    return drawImage(c, dst, buffer.surface(), area, opacityFill, &r, groupMode(r), clip, false, r.fillOpacity,
+                     &r.blendIf);
   }
   Buffer start;
   if (knocks && !start.copyOf(dst, area)) return false;
   const Image backdrop = knocks ? Image(start.surface()) : Image(area, nullptr, 0);
   if (opacityFill == 255 * 255 && !r.mask.present() && !(r.vectorMask && !r.vectorMask->disabled))
-    return knocks ? renderChildren(c, n, dst, area, backdrop) : renderItems(c, n.children, dst, area);
-  if (!buffer.copyOf(dst, area) || !renderChildren(c, n, buffer.surface(), area, backdrop)) return false;
+    return knocks ? renderChildren(c, n, dst, area, backdrop, false) : renderItems(c, n.children, dst, area);
+  if (!buffer.copyOf(dst, area) || !renderChildren(c, n, buffer.surface(), area, backdrop, false)) return false;
   MaskRows masks;
   if (!masks.prepare(r, area)) return false;
   const int w = area.right - area.left;
@@ -165,7 +178,10 @@ bool renderClippingGroup(Context& c, const Node& base, const Node* clipped, size
     if (!renderNode(c, clipped[i], s, area, nullptr)) return false;
   for (size_t k = 0; k < w * h; ++k)
     s.pixels[k] = (s.pixels[k] & 0xFFFFFFu) | div255((s.pixels[k] >> 24) * shape[k]) << 24;
-  return drawImage(c, dst, s, area, opacityFill, &r, base.isGroup() ? groupMode(r) : r.blendMode, nullptr);
+  const Image composed(s);
+  if (!base.isGroup() && drawsEffects(r)) return drawWithEffects(c, r, dst, area, nullptr, &composed);
+  return drawImage(c, dst, s, area, opacityFill, &r, base.isGroup() ? groupMode(r) : r.blendMode, nullptr, false, 255,
+                   &r.blendIf);
 }
 
 bool renderNode(Context& c, const Node& n, Surface& dst, const Box& limit, const ClipShape* clip) {
@@ -223,10 +239,14 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
     const LayerRecord& r = *base.record;
     // A base in normal mode at full fill draws the same either way; it is
     // drawn in place, so clipped layers blend with all that lies below.
+    // A layer's effects lie over its clipped layers, so such a base is
+    // always drawn as a group.
     const bool normal = base.isGroup() ? groupMode(r) == BlendMode::kNormal : r.blendMode == BlendMode::kNormal;
-    if (r.blendClippedAsGroup && !(normal && r.fillOpacity == 255))
+    const bool inPlace = normal && r.fillOpacity == 255 && (base.isGroup() || !drawsEffects(r));
+    if (r.blendClippedAsGroup && !inPlace)
       return renderClippingGroup(c, base, &items[first + 1], end - first - 1, dst, limit);
     ClipShape shape;
+    shape.over = !r.blendClippedAsGroup;
     if (!baseShape(c, base, intersect(intersect(nodeBounds(c, base), dst.box), limit), shape)) return false;
     if (!renderNode(c, base, dst, limit, nullptr)) return false;
     for (size_t i = first + 1; i < end; ++i)
@@ -266,7 +286,25 @@ Node buildTree(const Document& document, const std::vector<const LayerRecord*>& 
 Box treeBounds(const Context& c, const Node& root) { return nodeBounds(c, root); }
 
 bool renderTree(Context& c, const Node& root, Surface& dst, const Box& limit) {
-  return renderItems(c, root.children, dst, limit);
+  // Knockouts at the top level reveal the document's Background layer (a
+  // lowest pixel layer without transparency, nothing clipped to it) where
+  // it has one, transparency otherwise.
+  const std::vector<Node>& items = root.children;
+  const LayerRecord* first = items.empty() ? nullptr : items[0].record;
+  const bool background = first && first == &c.document.layerRecords[0] && first->layerType == kLayerNormal &&
+                          !first->transparencyChannel && !(items.size() > 1 && items[1].record->clipping);
+  bool knocks = false;
+  for (const LayerRecord& r : c.document.layerRecords) knocks = knocks || r.knockout != Knockout::kNone;
+  if (!background || !knocks) return renderItems(c, items, dst, limit);
+  const Box area = intersect(dst.box, limit);
+  Buffer start;
+  if (!renderNode(c, items[0], dst, limit, nullptr) || !start.copyOf(dst, area)) return false;
+  const Image backdrop(start.surface());
+  c.knockoutBackdrop = c.deepKnockoutBackdrop = &backdrop;
+  const std::vector<Node> rest(items.begin() + 1, items.end());
+  const bool ok = renderItems(c, rest, dst, limit);
+  c.knockoutBackdrop = c.deepKnockoutBackdrop = nullptr;
+  return ok;
 }
 
 }  // namespace korvex::psd::render

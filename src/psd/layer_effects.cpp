@@ -37,21 +37,30 @@ Box effectsBounds(const Context& c, const LayerRecord& r) {
   return intersect(grow(effectShapeBox(c, r), effectsReach(r.effects)), c.canvas);
 }
 
-bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip) {
+bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip,
+                     const Image* clipGroup) {
   const Box shapeBox = effectShapeBox(c, r);
   if (shapeBox.empty()) return true;
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, shapeBox, scratch, content)) return true;
+  // A mask that hides effects cuts the layer and its effects alike;
+  // otherwise the masks shape what the effects are made from. Without
+  // "transparency shapes layer" the layer's alpha does not shape them.
+  const bool masksHideEffects = (r.layerMaskHidesEffects && r.mask.present()) ||
+                                (r.vectorMaskHidesEffects && r.vectorMask && !r.vectorMask->disabled);
   MaskRows masks;
-  if (!masks.prepare(r, shapeBox)) return false;
+  if (!masksHideEffects && !masks.prepare(r, shapeBox)) return false;
   const size_t w = static_cast<size_t>(shapeBox.right - shapeBox.left);
   std::vector<uint32_t> shape(w * static_cast<size_t>(shapeBox.bottom - shapeBox.top));
   for (int32_t y = shapeBox.top; y < shapeBox.bottom; ++y) {
     const uint32_t* s = content.row(shapeBox.left, y);
     const uint8_t* m = masks.active() ? masks.row(y) : nullptr;
     uint32_t* out = &shape[static_cast<size_t>(y - shapeBox.top) * w];
-    for (size_t i = 0; i < w; ++i) out[i] = (m ? div255((s[i] >> 24) * m[i]) : s[i] >> 24) << 24;
+    for (size_t i = 0; i < w; ++i) {
+      const uint32_t a = r.transparencyShapesLayer ? s[i] >> 24 : 255;
+      out[i] = (m ? div255(a * m[i]) : a) << 24;
+    }
   }
   EffectSource source;
   source.shape = shape.data();
@@ -76,18 +85,22 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
     for (const EffectImage& e : images) {
       if (e.below != below || (!below && grouped && interior(e.kind))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
-      if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, nullptr, e.mode, clip)) return false;
+      if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, masksHideEffects ? &r : nullptr,
+                     e.mode, clip))
+        return false;
     }
     return true;
   };
   if (!drawEffects(true)) return false;
   const Box own = intersect(layerBoundsWithin(r, c.canvas), area);
+  const uint8_t fill = clipGroup ? 255 : r.fillOpacity;  // a clipping group's alpha holds it
   if (grouped) {
     // The layer on its own canvas, the interior effects laid atop it (each
     // effect's coverage taken relative to the layer's own), then the whole
     // with the layer's mode.
     Buffer group;
-    if (!group.allocate(own) || !drawImage(c, group.surface(), content, own, 65025, &r, BlendMode::kNormal, nullptr))
+    if (!group.allocate(own) ||
+        !drawImage(c, group.surface(), clipGroup ? *clipGroup : content, own, 65025, &r, BlendMode::kNormal, nullptr))
       return false;
     Surface& g = group.surface();
     std::vector<uint32_t> relative;
@@ -110,8 +123,9 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       if (!drawImage(c, g, Image(box, relative.data(), w), box, 255u * e.opacity, nullptr, e.mode, nullptr, true))
         return false;
     }
-    if (!drawImage(c, target, g, own, 255u * r.fillOpacity, nullptr, r.blendMode, clip)) return false;
-  } else if (!drawImage(c, target, content, own, 255u * r.fillOpacity, &r, r.blendMode, clip)) {
+    if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill, &r.blendIf)) return false;
+  } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip, false,
+                        fill, &r.blendIf)) {
     return false;
   }
   if (!drawEffects(false)) return false;

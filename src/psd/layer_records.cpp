@@ -210,12 +210,16 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       // A flag byte (0 none, 1 shallow, 2 deep) and three bytes of padding.
       uint8_t flag = 0;
       data.u8(flag);
-      r.knockout = flag != 0;
-    } else if (key == "infx") {
+      r.knockout = flag == 0 ? Knockout::kNone : flag == 1 ? Knockout::kShallow : Knockout::kDeep;
+    } else if (key == "infx" || key == "tsly" || key == "lmgm" || key == "vmgm") {
       // A flag byte and three bytes of padding.
-      uint8_t flag = 0;
+      uint8_t flag = key == "tsly" ? 1 : 0;
       data.u8(flag);
-      r.blendInteriorEffects = flag != 0;
+      bool& setting = key == "infx"   ? r.blendInteriorEffects
+                      : key == "tsly" ? r.transparencyShapesLayer
+                      : key == "lmgm" ? r.layerMaskHidesEffects
+                                      : r.vectorMaskHidesEffects;
+      setting = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {
@@ -264,6 +268,7 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
       error = "channel list ends early" + c.where();
       return false;
     }
+    if (ch.id == -1) r.transparencyChannel = true;
   }
   std::string signature, blend;
   uint8_t clipping, filler;
@@ -308,10 +313,21 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.inverted = (maskFlags & 4) != 0;
     r.mask.fromVectorMask = (maskFlags & 8) != 0;
   }
-  if (!extra.u32(length) || !extra.skip(length)) {
+  // Blending ranges: 4 bytes each (black low, black high, white low, white
+  // high), the grey composite's pair (this layer, the layer below), then
+  // one pair per channel.
+  ByteReader ranges;
+  if (!extra.u32(length) || !extra.sub(length, ranges)) {
     error = "blending ranges run past the record" + extra.where();
     return false;
   }
+  for (int i = 0; i < 4 && ranges.remaining() >= 8; ++i)
+    for (BlendRange* range : {&r.blendIf.own[i], &r.blendIf.below[i]}) {
+      ranges.u8(range->blackLow);
+      ranges.u8(range->blackHigh);
+      ranges.u8(range->whiteLow);
+      ranges.u8(range->whiteHigh);
+    }
   uint8_t nameLength;
   if (!extra.u8(nameLength) || !extra.has(nameLength)) {
     error = "layer name runs past the record" + extra.where();

@@ -88,7 +88,31 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
     applyAdjustment(*r.adjustment, row, w);
     for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
   }
-  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true);
+  return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true, 255,
+                   &r.blendIf);
+}
+
+// The weight (0..255) one blending range gives value `v`.
+uint32_t rangeWeight(const BlendRange& r, uint32_t v) {
+  if (v < r.blackLow || v > r.whiteHigh) return 0;
+  uint32_t w = 255;
+  if (v < r.blackHigh) w = (v - r.blackLow) * 255 / (r.blackHigh - r.blackLow);
+  if (v > r.whiteLow) w = std::min<uint32_t>(w, (r.whiteHigh - v) * 255 / (r.whiteHigh - r.whiteLow));
+  return w;
+}
+
+// The weight of a record's blending ranges for a source pixel over a
+// backdrop pixel: the product of every range's weight, on the grey value
+// (0.3 R + 0.59 G + 0.11 B) and on each of `channels` colour channels.
+uint32_t blendIfWeight(const BlendRanges& b, uint32_t src, uint32_t below, int channels) {
+  auto grey = [](uint32_t p) { return ((p >> 16 & 255) * 30 + (p >> 8 & 255) * 59 + (p & 255) * 11 + 50) / 100; };
+  uint32_t w = div255(rangeWeight(b.own[0], grey(src)) * rangeWeight(b.below[0], grey(below)));
+  for (int k = 0; k < channels && w > 0; ++k) {
+    const int shift = 16 - 8 * k;
+    w = div255(w * rangeWeight(b.own[k + 1], src >> shift & 255));
+    w = div255(w * rangeWeight(b.below[k + 1], below >> shift & 255));
+  }
+  return w;
 }
 
 }  // namespace
@@ -141,16 +165,28 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
 }
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop) {
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop, uint8_t fill,
+               const BlendRanges* ranges) {
   if (area.empty()) return true;
   const int n = area.right - area.left;
+  // In the modes that take fill opacity into the blend, the coverage keeps
+  // the rest and the source rows carry the fill in their alpha byte.
+  const bool fillInBlend = fill > 0 && fill < 255 && fillActsInBlend(mode);
+  if (fillInBlend) opacityFill = opacityFill / fill * 255;
+  std::vector<uint32_t> withFill(fillInBlend ? static_cast<size_t>(n) : 0);
   uint8_t lut[256];
   for (uint32_t a = 0; a < 256; ++a) lut[a] = static_cast<uint8_t>((a * opacityFill + 32512) / 65025);
   MaskRows masks;
   if (maskOwner && !masks.prepare(*maskOwner, area)) return false;
   const bool masked = masks.active();
+  // Blending ranges act on the colour channels of RGB and greyscale documents.
+  const int colorMode = c.document.colorMode;
+  const BlendRanges* blendIf = ranges && ranges->active() && (colorMode == 3 || colorMode == 1) ? ranges : nullptr;
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
-  const RowBlender blend = clip || atop ? rowBlenderAtop(mode) : rowBlender(mode);
+  const bool keepAlpha = (clip && !clip->over) || atop;
+  const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha)
+                           : keepAlpha ? rowBlenderAtop(mode)
+                                       : rowBlender(mode);
   std::vector<uint8_t> cover(static_cast<size_t>(n));
   const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
   for (int32_t y = area.top; y < area.bottom; ++y) {
@@ -164,16 +200,28 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
         uint32_t v = (s[i] >> 24) * opacityFill;  // <= 255^3
         if (m) v = div255(v * m[i]);
         v = (v + 32512) / 65025;
-        if (clip) {
+        if (clip && clip->over) {
+          v = div255(v * clip->at(area.left + i, y));
+        } else if (clip) {
           const uint32_t da = d[i] >> 24;
           v = da == 0 ? 0 : std::min<uint32_t>(255, (v * clip->at(area.left + i, y) + da / 2) / da);
         }
         cover[static_cast<size_t>(i)] = static_cast<uint8_t>(v);
       }
     }
+    if (blendIf) {
+      const uint32_t* d = dst.row(area.left, y);
+      for (int i = 0; i < n; ++i)
+        cover[static_cast<size_t>(i)] = static_cast<uint8_t>(
+            div255(cover[static_cast<size_t>(i)] * blendIfWeight(*blendIf, s[i], d[i], colorMode == 3 ? 3 : 1)));
+    }
     if (random) {
       const uint8_t* rnd = random + static_cast<size_t>(y) * canvasWidth + static_cast<size_t>(area.left);
       for (int i = 0; i < n; ++i) cover[static_cast<size_t>(i)] = rnd[i] < cover[static_cast<size_t>(i)] ? 255 : 0;
+    }
+    if (fillInBlend) {
+      for (int i = 0; i < n; ++i) withFill[static_cast<size_t>(i)] = (s[i] & 0xFFFFFFu) | uint32_t{fill} << 24;
+      s = withFill.data();
     }
     blend(dst.row(area.left, y), s, cover.data(), n);
   }
@@ -189,22 +237,39 @@ bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit,
   std::vector<uint32_t> scratch;
   Image content;
   if (!layerContent(c, r, area, scratch, content)) return true;
-  const uint32_t opacityFill = uint32_t{r.opacity} * r.fillOpacity;
-  if (!r.knockout || !c.knockoutBackdrop) return drawImage(c, dst, content, area, opacityFill, &r, r.blendMode, clip);
-  // Knockout: the layer laid over its group's backdrop replaces what lies
-  // below it in the group by its coverage.
-  const Image& backdrop = *c.knockoutBackdrop;
-  Buffer over, coverage;
-  if (!(backdrop.pixels ? over.copyOf(Surface{backdrop.box, const_cast<uint32_t*>(backdrop.pixels), backdrop.stride}, area)
-                        : over.allocate(area)) ||
-      !coverage.allocate(area) ||
-      !drawImage(c, over.surface(), content, area, opacityFill, &r, r.blendMode, clip) ||
-      !drawImage(c, coverage.surface(), content, area, opacityFill, &r, BlendMode::kNormal, clip))
+  // Knockout of a clipped layer is not drawn: it would cut through its base.
+  if (r.knockout == Knockout::kNone || clip)
+    return drawImage(c, dst, content, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, false,
+                     r.fillOpacity, &r.blendIf);
+  return drawKnockout(c, dst, content, area, c.knockoutTo(r.knockout), r.fillOpacity, r.opacity, &r, r.blendMode);
+}
+
+bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, const Image* to, uint8_t fill,
+                  uint8_t opacity, const LayerRecord* maskOwner, BlendMode mode) {
+  const size_t w = static_cast<size_t>(area.right - area.left), h = static_cast<size_t>(area.bottom - area.top);
+  Buffer over, shape;
+  const bool start = to && to->pixels;
+  if (!(start ? over.copyOf(Surface{to->box, const_cast<uint32_t*>(to->pixels), to->stride}, area)
+              : over.allocate(area)) ||
+      !shape.allocate(area))
     return false;
-  const size_t w = static_cast<size_t>(area.right - area.left);
+  // The colour alone, opaque: the shape acts once, in the final mix. With
+  // "transparency shapes layer" off the shape is the masks alone.
+  const bool shapesByAlpha = !maskOwner || maskOwner->transparencyShapesLayer;
+  std::vector<uint32_t> colour(w * h);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const uint32_t* s = src.row(area.left, y);
+    uint32_t* o = &colour[static_cast<size_t>(y - area.top) * w];
+    for (size_t i = 0; i < w; ++i) o[i] = s[i] | 0xFF000000u;
+  }
+  if (!drawImage(c, over.surface(), Image(area, colour.data(), w), area, 255u * fill, nullptr, mode, nullptr, false,
+                 fill) ||
+      !drawImage(c, shape.surface(), shapesByAlpha ? src : Image(area, colour.data(), w), area, 255u * opacity,
+                 maskOwner, BlendMode::kNormal, nullptr))
+    return false;
   std::vector<uint8_t> t(w);
   for (int32_t y = area.top; y < area.bottom; ++y) {
-    const uint32_t* cov = coverage.surface().row(area.left, y);
+    const uint32_t* cov = shape.surface().row(area.left, y);
     for (size_t i = 0; i < w; ++i) t[i] = static_cast<uint8_t>(cov[i] >> 24);
     mixRow(dst.row(area.left, y), over.surface().row(area.left, y), t.data(), static_cast<int>(w));
   }

@@ -81,6 +81,14 @@ RowBlender rowBlender(BlendMode mode);
 // The same with the backdrop's alpha kept: the backdrop colour moves towards
 // the blend result by `cover` (adjustments and clipped drawing).
 RowBlender rowBlenderAtop(BlendMode mode);
+// The modes in which Photoshop takes fill opacity into the blend itself
+// rather than mixing the result in like opacity: colour and linear burn,
+// colour and linear dodge, vivid and linear light, hard mix, difference.
+bool fillActsInBlend(BlendMode mode);
+// A row blender for those modes whose sources carry the fill opacity in
+// their alpha byte (coverage still comes from `cover`); any other mode
+// gives rowBlender(mode), or rowBlenderAtop(mode) when `atop`.
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop);
 // Moves `dst` towards `src` by `t` (0..255), premultiplied: a pass-through
 // group's opacity and masks.
 void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
@@ -120,21 +128,28 @@ struct Context {
   const Document& document;
   Box canvas;
   std::vector<uint8_t> random;  // dissolve's table, one byte per canvas pixel, made on first use
-  // What the group being drawn started from, for knockout layers: null at
-  // the top level, an image without pixels for a transparent start.
+  // What knockout items knock out to: the start of the group being drawn
+  // (shallow) and of the innermost isolated group (deep). Null or an image
+  // without pixels: transparency (the top level, an isolated group).
   const Image* knockoutBackdrop = nullptr;
+  const Image* deepKnockoutBackdrop = nullptr;
   explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height} {}
   const uint8_t* randomTable();
+  const Image* knockoutTo(Knockout k) const { return k == Knockout::kDeep ? deepKnockoutBackdrop : knockoutBackdrop; }
 };
 
 // The base of a clipping group whose clipped layers are drawn in place
 // onto the backdrop: its shape (alpha times masks times opacity) over its
 // box. A clipped layer replaces the share of each backdrop pixel that the
 // base contributed: its coverage is scaled by shape / backdrop alpha and it
-// blends atop (the backdrop's alpha stays).
+// blends atop (the backdrop's alpha stays). With "blend clipped layers as
+// group" off (`over`), a clipped layer is laid over the backdrop like any
+// layer, its coverage scaled by the shape alone: a base at low fill opacity
+// still shows its clipped layers at their own opacity.
 struct ClipShape {
   Box box;
   std::vector<uint8_t> shape;
+  bool over = false;
   uint32_t at(int32_t x, int32_t y) const {
     if (x < box.left || y < box.top || x >= box.right || y >= box.bottom) return 0;
     return shape[static_cast<size_t>(y - box.top) * static_cast<size_t>(box.right - box.left) +
@@ -154,9 +169,22 @@ Box layerBoundsWithin(const LayerRecord& r, const Box& within);
 // coverage alpha * opacityFill / 65025 (opacityFill: opacity times fill
 // opacity, 0..65025), cut by the masks of `maskOwner` and by `clip`.
 // Clipped or `atop` (an adjustment's changed backdrop), the backdrop's
-// alpha stays.
+// alpha stays. `fill` names the fill opacity within opacityFill: in the
+// modes where fill acts in the blend (fillActsInBlend), it is taken out of
+// the coverage and into the blend. `ranges` (Blend If) weigh the coverage
+// by the source's colour and the colour below.
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,
-               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false);
+               const LayerRecord* maskOwner, BlendMode mode, const ClipShape* clip, bool atop = false,
+               uint8_t fill = 255, const BlendRanges* ranges = nullptr);
+// Draws `src` as a knockout item: laid with `mode` at fill opacity `fill`
+// (0..255) onto a copy of `to` (null or without pixels: transparency), which
+// then replaces `dst` inside `area` by the item's shape: its alpha (unless
+// the owner's transparency does not shape it) times the masks of
+// `maskOwner` times `opacity`. The shape's anti-aliased edges
+// thus mix the knocked-out result in once, and opacity below 100 % leaves
+// part of what lay below.
+bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, const Image* to, uint8_t fill,
+                  uint8_t opacity, const LayerRecord* maskOwner, BlendMode mode);
 // Draws a pixel, fill or adjustment layer onto `dst` inside `limit` with
 // the layer's own mode, opacity and masks; `clip` as for drawImage.
 bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip);
@@ -174,8 +202,13 @@ Box effectsBounds(const Context& c, const LayerRecord& r);
 // Draws the layer and its effects onto `dst` inside `area` (within the
 // layer's bounds): the effects below, the layer at its fill opacity, the
 // effects above, and the layer's opacity over the whole. `clip` as for
-// drawImage.
-bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip);
+// drawImage. For the base of a clipping group, `clipGroup` (over the
+// layer's box within `area`) is drawn in place of the layer's own pixels:
+// the base and its clipped layers composed, the fill opacity in its alpha;
+// the effects, made from the base's shape, then lie over the clipped
+// layers as well.
+bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip,
+                     const Image* clipGroup = nullptr);
 
 // ---- groups.cpp ----
 

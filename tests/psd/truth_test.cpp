@@ -57,12 +57,9 @@ struct Known {
 const Known kKnown[] = {
     {"ag-psd/test/read-write/effects/src.psd", 88.22, 183,
      "layer effects: a noise gradient overlay (random per file); bevel, satin and glows within 10-50 levels"},
-    {"psd-tools/tests/psd_files/transparency/knockout-isolated-groups.psd", 98.52, 58,
-     "knockout: shapes' anti-aliased edges in the knocked-out group"},
-    {"psd-tools/tests/psd_files/advanced-blending.psd", 94.13, 243,
-     "knockout; stroke edges of shape layers"},
-    {"psd-tools/tests/psd_files/effects/stroke-composite.psd", 92.02, 255,
-     "effects of clipped layers and of shape layers cut by vector masks"},
+    {"psd-tools/tests/psd_files/effects/stroke-composite.psd", 97.68, 255,
+     "shape layers' own strokes: Photoshop draws them over the clipped layers and the overlays, the stored "
+     "pixels hold fill and stroke as one"},
     {"psd-tools/tests/psd_files/passthrough_fill_blendmode.psd", 63.37, 19,
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
     {"psd-tools/tests/psd_files/blend-modes/cmyk-blend-modes.psd", 93.19, 255,

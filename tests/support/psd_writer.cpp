@@ -338,7 +338,7 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
   } else {
     extra.u32(0);
   }
-  extra.u32(0);  // blending ranges: none
+  extra.block(r.blendingRanges);
   const std::string& name = r.kind == PsdRecordKind::kDivider ? r.dividerName : r.name;
   extra.raw(pascalName(name, 4));
   if (!r.unicodeName.empty()) {

@@ -45,6 +45,8 @@ struct PsdRecord {
   bool hasMask = false;
   PsdMask mask;
   std::string dividerName = "</Layer group>";  // kDivider legacy name
+  // The layer blending ranges as stored (4 bytes per range), empty for none.
+  std::string blendingRanges;
   // More tagged blocks as (key, data), written after the others.
   std::vector<std::pair<std::string, std::string>> blocks;
 };
