@@ -22,15 +22,18 @@ namespace korvex::psd {
 // solid colour, gradient and pattern fill layers (shape and fill layers from
 // Photoshop's stored rendering where the file has one), adjustment layers on
 // what lies below them in their group or on their clipping base; every blend
-// mode, opacity, fill opacity, raster and vector masks; groups isolated (any
-// mode but pass-through) or passing through (with opacity and masks);
-// clipping groups with "blend clipped layers as group" on or off; shallow
-// and deep knockout; Blend If ranges; layer effects. Not drawn: hidden
-// records, records of opacity 0, everything inside a group that is hidden
-// or has opacity 0, adjustment kinds Korvex cannot apply. Fill opacity acts
-// like opacity except in the modes Photoshop takes it into the blend
-// (colour and linear burn and dodge, vivid and linear light, hard mix,
-// difference). Dissolve uses a fixed per-document table of random bytes (see layers.cpp),
+// mode, opacity, fill opacity, raster and vector masks with their density
+// and feather; groups isolated (any mode but pass-through) or passing
+// through (with opacity and masks); clipping groups with "blend clipped
+// layers as group" on or off; shallow and deep knockout; Blend If ranges;
+// layer effects. Not drawn: hidden records, records of opacity 0,
+// everything inside a group that is hidden or has opacity 0, adjustment
+// kinds Korvex cannot apply, records whose fill, adjustment or vector mask
+// block is damaged (LayerRecord::warning) unless their stored pixels draw
+// them. Fill opacity acts like opacity except in the modes Photoshop takes
+// it into the blend (colour and linear burn and dodge, vivid and linear
+// light, hard mix, difference). Dissolve uses a fixed per-document table of
+// random bytes (see layers.cpp),
 // so results repeat exactly.
 class Compositor {
  public:

@@ -91,6 +91,16 @@ enum class BlendMode : uint8_t {
 // How far a layer knocks out the layers below it ("knko").
 enum class Knockout : uint8_t { kNone, kShallow, kDeep };
 
+// A mask's density and feather (the Properties panel): the mask is blurred
+// by the feather, then moved towards showing everything as density falls,
+// value' = 255 - density * (255 - value) / 255.
+struct MaskSoftness {
+  uint8_t density = 255;  // 255 hides fully where the mask is 0
+  double feather = 0;     // blur radius in pixels, 0 to kMaxFeather
+  static constexpr double kMaxFeather = 1000;
+  bool acts() const { return density != 255 || feather > 0; }
+};
+
 // The layer's raster mask (channel -2): 255 shows the layer, 0 hides it.
 struct LayerMask {
   int32_t top = 0, left = 0, width = 0, height = 0;  // the mask's own rectangle
@@ -99,6 +109,9 @@ struct LayerMask {
   bool inverted = false;       // flags bit 2: inverted when blending
   bool fromVectorMask = false; // flags bit 3: rendered from the vector mask, which it then stands for
   std::vector<uint8_t> data;   // width*height values, empty when the rectangle is empty
+  // The mask parameters of the record: for this raster mask and for the
+  // vector mask. A mask rendered from the vector mask has them applied.
+  MaskSoftness user, vector;
   bool present() const { return !disabled && (!data.empty() || defaultColor != 255); }
 };
 
@@ -178,9 +191,13 @@ struct LayerRecord {
   Knockout knockout = Knockout::kNone;
   GradientFill gradientFill;    // kLayerGradientFill ("GdFl")
   PatternFill patternFill;      // kLayerPatternFill ("PtFl"): the pattern is one of Document::patterns
-  // Why the record's gradient or pattern fill cannot be drawn (a noise
-  // gradient, no pattern named), for a warning; empty when it can.
+  // Why the record cannot be drawn (a noise gradient, no pattern named, a
+  // damaged fill, adjustment or vector mask block), for a warning; empty
+  // when it can. A stored rendering still draws it.
   std::string warning;
+  // Features whose blocks are damaged, each "what: why": the layer draws
+  // without them (a warning names them).
+  std::vector<std::string> leftOut;
   // kLayerAdjustment: the settings from its block. Kinds Korvex cannot draw
   // (colour lookup) read as AdjustmentKind::kUnknown.
   std::optional<Adjustment> adjustment;
@@ -190,6 +207,13 @@ struct LayerRecord {
   std::optional<VectorMask> vectorMask;
 
   const uint32_t* pixels() const { return imageData.empty() ? nullptr : imageData.data(); }
+  // A shape or fill layer with stored pixels: they hold Photoshop's own
+  // rendering of its fill cut by its path, and draw it in their place.
+  bool storedRendering() const {
+    return (shapeLayer || layerType == kLayerSolidColor || layerType == kLayerGradientFill ||
+            layerType == kLayerPatternFill) &&
+           !imageData.empty();
+  }
 };
 
 struct Document {

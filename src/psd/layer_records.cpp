@@ -52,37 +52,50 @@ BlendMode blendModeOf(const std::string& key) {
   return BlendMode::kNormal;
 }
 
+// Damaged feature blocks (a fill, an adjustment, a vector mask) leave the
+// file readable: the record keeps why in its warning and is not drawn, as
+// it cannot be drawn the way it was made. Lengths that run past their
+// record or section are a damaged file.
+
+// Keeps the first reason the record cannot be drawn.
+void cannotDraw(LayerRecord& r, const std::string& why) {
+  if (r.warning.empty()) r.warning = why;
+}
+
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
 // is a colour object. A block that does not parse, or a colour of another
-// kind, reads as black.
-uint32_t solidColor(ByteReader data) {
+// kind, leaves the layer undrawn with the reason.
+void readSolidColor(ByteReader data, LayerRecord& r) {
+  r.layerType = kLayerSolidColor;
   DescriptorValue block;
-  std::string ignored;
-  if (!readVersionedDescriptor(data, block, ignored)) return 0;
-  const DescriptorValue* color = block.find("Clr ");
+  std::string error;
+  const DescriptorValue* color = nullptr;
   double v[3];
-  if (!color || !descriptorColor(*color, v)) return 0;
-  uint32_t rgb = 0;
-  for (int c = 0; c < 3; ++c) rgb |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
-  return rgb;
+  if (!readVersionedDescriptor(data, block, error)) {
+    cannotDraw(r, "solid colour fill: " + error);
+  } else if (!(color = block.find("Clr ")) || !descriptorColor(*color, v)) {
+    cannotDraw(r, "solid colour fill: no colour it can read");
+  } else {
+    r.fillColor = 0;
+    for (int c = 0; c < 3; ++c) r.fillColor |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
+  }
 }
 
 // A gradient or pattern fill block: a versioned descriptor (fills.h has
-// its items). Bytes that do not parse are a damaged file; a fill that
-// cannot be drawn (a noise gradient) keeps the reason as the record's
-// warning.
-bool readFillBlock(const std::string& key, ByteReader data, LayerRecord& r, std::string& error) {
+// its items). A block that does not parse, or a fill that cannot be drawn
+// (a noise gradient), keeps the reason as the record's warning.
+void readFillBlock(const std::string& key, ByteReader data, LayerRecord& r) {
   const bool gradient = key == "GdFl";
   r.layerType = gradient ? kLayerGradientFill : kLayerPatternFill;
   DescriptorValue block;
+  std::string error;
   if (!readVersionedDescriptor(data, block, error)) {
-    error = (gradient ? "gradient fill: " : "pattern fill: ") + error;
-    return false;
+    cannotDraw(r, (gradient ? "gradient fill: " : "pattern fill: ") + error);
+    return;
   }
-  const bool drawn = gradient ? parseGradientFill(block, r.gradientFill, r.warning)
-                              : parsePatternFill(block, r.patternFill, r.warning);
-  if (drawn) r.warning.clear();
-  return true;
+  const bool drawn = gradient ? parseGradientFill(block, r.gradientFill, error)
+                              : parsePatternFill(block, r.patternFill, error);
+  if (!drawn) cannotDraw(r, error);
 }
 
 // The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
@@ -104,6 +117,33 @@ void readEffects(ByteReader data, const GlobalLight& light, LayerEffects& effect
     effects = LayerEffects();
     effects.warning = error;
   }
+}
+
+// Mask parameters: a flag byte (bit 0 raster mask density, bit 1 raster
+// mask feather, bit 2 vector mask density, bit 3 vector mask feather), then
+// each value it names in that order: a density byte, a feather as an 8-byte
+// double. False with `why` when they are damaged; the mask then keeps none.
+bool readMaskParameters(ByteReader& c, LayerMask& mask, std::string& why) {
+  uint8_t which = 0;
+  MaskSoftness soft[2];
+  bool ok = c.u8(which);
+  for (int i = 0; ok && i < 2; ++i) {
+    if ((which & (1 << (2 * i))) != 0) ok = c.u8(soft[i].density);
+    if (ok && (which & (2 << (2 * i))) != 0) {
+      ok = c.f64(soft[i].feather);
+      if (ok && !(soft[i].feather >= 0 && soft[i].feather <= MaskSoftness::kMaxFeather)) {
+        why = "feather " + std::to_string(soft[i].feather) + " out of range";
+        return false;
+      }
+    }
+  }
+  if (!ok) {
+    why = "the parameters run past the mask data";
+    return false;
+  }
+  mask.user = soft[0];
+  mask.vector = soft[1];
+  return true;
 }
 
 // A tagged block: signature "8BIM" or "8B64" (4), key (4), length (4), data.
@@ -177,8 +217,9 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
     if (key == "luni") {
       uint32_t count;
       if (!data.u32(count) || count > data.remaining() / 2) {
-        error = "Unicode name runs past its block" + data.where();
-        return false;
+        // Only the legacy name is used: a damaged Unicode name is dropped.
+        r.leftOut.push_back("Unicode name (it runs past its block" + data.where() + ")");
+        continue;
       }
       r.unicodeName.resize(count);
       for (uint32_t i = 0; i < count; ++i) {
@@ -223,25 +264,22 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
     } else if (key == "vscg") {
       r.shapeLayer = true;
     } else if (key == "SoCo") {
-      r.layerType = kLayerSolidColor;
-      r.fillColor = solidColor(data);
+      readSolidColor(data, r);
     } else if (key == "GdFl" || key == "PtFl") {
-      if (!readFillBlock(key, data, r, error)) return false;
+      readFillBlock(key, data, r);
     } else if (isAdjustmentKey(key) || (key == "CgEd" && r.adjustment)) {
       // "CgEd" follows "brit" and refines it.
       if (!r.adjustment) r.adjustment.emplace();
-      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, error)) {
-        error += data.where();
-        return false;
-      }
+      std::string why;
+      if (!parseAdjustment(key, data.here(), data.remaining(), *r.adjustment, why)) cannotDraw(r, why + data.where());
       r.layerType = kLayerAdjustment;
     } else if (key == "vmsk" || key == "vsms") {
       VectorMask mask;
-      if (!parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, error)) {
-        error = "vector mask: " + error + data.where();
-        return false;
-      }
-      r.vectorMask = std::move(mask);
+      std::string why;
+      if (parseVectorMask(data.here(), data.remaining(), h.width, h.height, mask, why))
+        r.vectorMask = std::move(mask);
+      else
+        cannotDraw(r, "vector mask: " + why + data.where());
     }
   }
   return true;
@@ -292,8 +330,10 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     return false;
   }
   // Mask data: rectangle, default colour, flags (bit 1 disabled, bit 2
-  // inverted when blending), then parameters and the real user mask that
-  // this reader does not need.
+  // inverted when blending, bit 3 rendered from the vector mask, bit 4
+  // parameters follow); when a channel -3 holds the real user mask, its
+  // flags, background and rectangle (18 bytes, not needed: channel -2 is
+  // Photoshop's rendering of both masks then); the parameters.
   uint32_t length = 0;
   ByteReader maskData;
   if (!extra.u32(length) || !extra.sub(length, maskData)) {
@@ -312,6 +352,12 @@ bool readLayerRecord(ByteReader& c, const Header& h, LayerRecord& r, RecordInfo&
     r.mask.disabled = (maskFlags & 2) != 0;
     r.mask.inverted = (maskFlags & 4) != 0;
     r.mask.fromVectorMask = (maskFlags & 8) != 0;
+    const bool realUserMask = std::any_of(info.channels.begin(), info.channels.end(),
+                                          [](const ChannelInfo& ch) { return ch.id == -3; });
+    if (realUserMask) maskData.skip(std::min<size_t>(maskData.remaining(), 18));
+    std::string why;
+    if ((maskFlags & 16) != 0 && !readMaskParameters(maskData, r.mask, why))
+      r.leftOut.push_back("mask density and feather (" + why + ")");
   }
   // Blending ranges: 4 bytes each (black low, black high, white low, white
   // high), the grey composite's pair (this layer, the layer below), then
@@ -398,6 +444,33 @@ bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& do
   return true;
 }
 
+// The tagged blocks after the global layer mask info: the layer info of
+// 16- and 32-bit documents (when the section held none), the document's
+// patterns. A damaged pattern block is left out and named in
+// `patternDamage`; a block running past the section is a damaged file.
+bool readGlobalBlocks(ByteReader& section, const Header& h, unsigned threads, bool layersRead, Document& doc,
+                      std::string& patternDamage, std::string& error) {
+  TaggedBlock block;
+  for (BlockStep step; (step = nextTaggedBlock(section, true, h.large, block)) != BlockStep::kEnd;) {
+    const std::string& key = block.key;
+    if (step == BlockStep::kOverrun) {
+      error = "layer and mask section: block " + key + " runs past its section" + section.where();
+      return false;
+    }
+    if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
+      if (!readLayerInfo(block.data, h, threads, doc, error)) return false;
+    } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
+      std::vector<Pattern> patterns;
+      std::string why;
+      if (parsePatterns(block.data.here(), block.data.remaining(), patterns, why))
+        doc.patterns.insert(doc.patterns.end(), patterns.begin(), patterns.end());
+      else if (patternDamage.empty())
+        patternDamage = "pattern block " + key + ": " + why;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc, std::string& error) {
@@ -417,24 +490,20 @@ bool readLayers(ByteReader& c, const Header& h, unsigned threads, Document& doc,
   if (layersRead && !readLayerInfo(info, h, threads, doc, error)) return false;
   // The global layer mask info, then tagged blocks: the layer info of 16-
   // and 32-bit documents, and the document's patterns. Anything that is not
-  // a block ends the walk.
+  // a block ends the walk. A damaged pattern block leaves its patterns out.
   uint32_t globalMaskLength = 0;
-  if (!section.u32(globalMaskLength) || !section.skip(globalMaskLength)) return true;
-  TaggedBlock block;
-  for (BlockStep step; (step = nextTaggedBlock(section, true, h.large, block)) != BlockStep::kEnd;) {
-    const std::string& key = block.key;
-    if (step == BlockStep::kOverrun) {
-      error = "layer and mask section: block " + key + " runs past its section" + section.where();
-      return false;
-    }
-    if (!layersRead && (key == "Lr16" || key == "Lr32" || key == "Layr")) {
-      if (!readLayerInfo(block.data, h, threads, doc, error)) return false;
-    } else if (key == "Patt" || key == "Pat2" || key == "Pat3") {
-      if (!parsePatterns(block.data.here(), block.data.remaining(), doc.patterns, error)) {
-        error = "pattern block " + key + ": " + error;
-        return false;
-      }
-    }
+  std::string patternDamage;
+  if (section.u32(globalMaskLength) && section.skip(globalMaskLength) &&
+      !readGlobalBlocks(section, h, threads, layersRead, doc, patternDamage, error))
+    return false;
+  // A pattern fill whose pattern the document lacks cannot be drawn.
+  for (LayerRecord& r : doc.layerRecords) {
+    const std::string& id = r.patternFill.patternId;
+    if (r.layerType != kLayerPatternFill || !r.warning.empty() ||
+        std::any_of(doc.patterns.begin(), doc.patterns.end(), [&id](const Pattern& p) { return p.id == id; }))
+      continue;
+    r.warning = "pattern fill: the document holds no pattern " + id;
+    if (!patternDamage.empty()) r.warning += " (" + patternDamage + ")";
   }
   return true;
 }

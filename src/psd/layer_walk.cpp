@@ -134,11 +134,19 @@ void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const Li
   for (const psd::LayerRecord* r : records) {
     if (!r->visible) continue;
     const std::string name = sjisToConsole(rawName(*r));
+    const bool undrawn = !r->warning.empty() && !r->storedRendering();
     if (r->layerType == psd::kLayerAdjustment && r->warning.empty() && r->adjustment &&
         r->adjustment->kind == psd::AdjustmentKind::kUnknown)
       lines(psd::unknownAdjustmentWarning(name, *r->adjustment));
-    else if (!r->warning.empty())
+    else if (undrawn)
       lines("warning: layer \"" + name + "\" is not drawn: " + r->warning);
+    else if (!r->warning.empty())
+      lines("warning: layer \"" + name + "\" is drawn from its stored pixels alone: " + r->warning);
+    if (undrawn) continue;
+    for (const std::string& feature : r->leftOut)
+      lines("warning: layer \"" + name + "\" is drawn without its " + feature);
+    if (!r->effects.warning.empty())
+      lines("warning: layer \"" + name + "\" is drawn without some of its effects: " + r->effects.warning);
   }
 }
 

@@ -24,8 +24,10 @@ Status extractPsdCells(const std::string& path, CellTable& table, const LineSink
 Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines);
 
 // Hands `lines` a "warning: ..." line naming each visible record of
-// `records` that is left undrawn: an adjustment kind Korvex cannot apply, a
-// fill whose settings it cannot draw.
+// `records` that is left undrawn (an adjustment kind Korvex cannot apply, a
+// fill whose settings or pattern it cannot draw, a damaged fill, adjustment
+// or vector mask block), and one per feature a drawn record is drawn without (damaged
+// mask parameters, effects, Unicode name).
 void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const LineSink& lines);
 
 }  // namespace korvex

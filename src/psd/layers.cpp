@@ -47,7 +47,7 @@ const uint8_t* Context::randomTable() {
   return random.data();
 }
 
-bool shows(const LayerRecord& r) { return r.visible && r.opacity > 0; }
+bool shows(const LayerRecord& r) { return r.visible && r.opacity > 0 && (r.warning.empty() || r.storedRendering()); }
 
 namespace {
 

@@ -100,7 +100,8 @@ void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
 Box maskBounds(const LayerRecord& r, const Box& canvas);
 
 // A record's masks over one area, row by row: 255 shows, 0 hides. The
-// vector mask's coverage takes memory and time proportional to the area.
+// vector mask's coverage, and a mask with density or feather, take memory
+// and time proportional to the area (a feather's reach added).
 class MaskRows {
  public:
   // False when memory runs out.
@@ -111,14 +112,12 @@ class MaskRows {
   const uint8_t* row(int32_t y);
 
  private:
-  // The raster mask's values of row `y` into row_.
-  void rasterRow(int32_t y);
-
   const LayerRecord* record_ = nullptr;
   Box area_;
   bool active_ = false, raster_ = false;
   std::vector<uint8_t> row_;
-  std::vector<uint8_t> vector_;  // the vector mask's coverage over the area, when it has one
+  std::vector<uint8_t> rasterPlane_;  // the raster mask over the area, when density or feather soften it
+  std::vector<uint8_t> vector_;       // the vector mask's coverage over the area, when it has one
 };
 
 // ---- layers.cpp ----
@@ -157,7 +156,8 @@ struct ClipShape {
   }
 };
 
-// Whether the record draws anything at all (visible, opacity above 0).
+// Whether the record draws anything at all (visible, opacity above 0,
+// nothing that keeps it from being drawn but a stored rendering).
 bool shows(const LayerRecord& r);
 // The canvas box a pixel, fill or adjustment layer can change, its
 // effects included.

@@ -157,23 +157,19 @@ TEST(FillBlocks, UndrawableFillsKeepAReason) {
   EXPECT_EQ(r.warning, "pattern fill: the pattern has no id");
 }
 
-TEST(FillBlocks, DamagedFillDescriptorsAreRefused) {
-  // Cut anywhere: refused, or (where the writer's padding byte completes
-  // a shorter descriptor) read without its gradient and not drawn.
+TEST(FillBlocks, DamagedFillDescriptorsLeaveTheLayerWithAReason) {
+  // Cut anywhere: the file reads, the fill layer keeps why it cannot be
+  // drawn from its fill.
   const std::string block = fullGradientFill();
   for (size_t n = 0; n < block.size(); ++n) {
     Document d;
-    std::string error;
-    if (load({{"GdFl", block.substr(0, n)}}, d, error)) {
-      EXPECT_NE(d.layerRecords.at(0).warning, "") << n;
-    } else {
-      EXPECT_NE(error.find("gradient fill: descriptor"), std::string::npos) << n << ": " << error;
-    }
+    const LayerRecord& r = loaded({{"GdFl", block.substr(0, n)}}, d);
+    EXPECT_EQ(r.layerType, kLayerGradientFill);
+    EXPECT_NE(r.warning, "") << n;
   }
   Document d;
-  std::string error;
-  EXPECT_FALSE(load({{"PtFl", "\0\0\0\x10garbage"}}, d, error));
-  EXPECT_NE(error.find("pattern fill: descriptor"), std::string::npos) << error;
+  EXPECT_EQ(loaded({{"PtFl", "\0\0\0\x10garbage"}}, d).warning.rfind("pattern fill: descriptor", 0), 0u);
+  EXPECT_EQ(loaded({{"SoCo", "\0\0\0\x10garbage"}}, d).warning.rfind("solid colour fill: descriptor", 0), 0u);
 }
 
 std::string patternFillBlock() {
@@ -262,7 +258,7 @@ TEST(Patterns, ReadFromTheDocumentsBlocks) {
   EXPECT_EQ(d.patterns[1].pixels, std::vector<uint32_t>{0xFF404040u});
 }
 
-TEST(Patterns, DamagedPatternsAreRefused) {
+TEST(Patterns, DamagedPatternsAreRefusedOrLeftOut) {
   const std::string rgb = pattern(3, 3, 2, "id-rgb", 24, rgbArrays);
   std::vector<Pattern> patterns;
   std::string error;
@@ -278,10 +274,14 @@ TEST(Patterns, DamagedPatternsAreRefused) {
   EXPECT_FALSE(parsePatterns(reinterpret_cast<const uint8_t*>(noColor.data()), noColor.size(), patterns, error));
   EXPECT_NE(error.find("pattern 0:"), std::string::npos) << error;
 
-  // Refused in a document too, naming the block.
+  // In a document the block is left out: a pattern fill naming one of its
+  // patterns is not drawn, and says why.
   Document d;
-  EXPECT_FALSE(load({}, d, error, {{"Patt", rgb.substr(0, rgb.size() / 2)}}));
-  EXPECT_NE(error.find("pattern block Patt"), std::string::npos) << error;
+  ASSERT_TRUE(load({{"PtFl", patternFillBlock()}}, d, error, {{"Patt", rgb.substr(0, rgb.size() / 2)}})) << error;
+  EXPECT_TRUE(d.patterns.empty());
+  const std::string& warning = d.layerRecords.at(0).warning;
+  EXPECT_EQ(warning.rfind("pattern fill: the document holds no pattern ", 0), 0u) << warning;
+  EXPECT_NE(warning.find("(pattern block Patt: "), std::string::npos) << warning;
 }
 
 // --- gradient map ---

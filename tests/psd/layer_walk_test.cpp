@@ -250,6 +250,36 @@ TEST(LayerWalk, FillLayersJoinTheNextGroupOrAreDropped) {
   expectCanvas(*w.table.cells[0], expected);
 }
 
+TEST(LayerWalk, DamagedFeatureBlocksAreNamedAndTheRestDraws) {
+  // In one group: a fill layer whose path block is cut short (not drawn:
+  // its fill would flood the canvas), a layer whose mask parameters are
+  // cut short (drawn with its plain mask), and a layer with a damaged
+  // effects block (drawn without effects).
+  PsdRecord shape = solidFill(0x405060);
+  shape.name = "shape";
+  shape.blocks = {{"vmsk", std::string("\0\0\0\3\0\0\0\0\0\0\0\1", 12)}};
+  PsdRecord masked = test::solidLayer("masked", 0, 0, 2, 1, kRed);
+  masked.hasMask = true;
+  masked.mask.width = 1;
+  masked.mask.height = 1;
+  masked.mask.pixels = {255};
+  masked.mask.parameters = std::string("\x02\x40", 2);
+  PsdRecord styled = test::solidLayer("styled", 0, 1, 1, 1, kBlue);
+  styled.blocks = {{"lfx2", std::string("\0\0\0\1", 4)}};
+  std::vector<PsdRecord> records = test::group("g", {shape, masked, styled});
+
+  const Walk w = walk(records, 2, 2);
+  ASSERT_TRUE(w.status) << w.status.reason();
+  EXPECT_EQ(w.printed,
+            "warning: layer \"shape\" is not drawn: vector mask: path record cut short (path record at byte 8 of "
+            "the block) at offset 356\n"
+            "warning: layer \"masked\" is drawn without its mask density and feather (the parameters run past "
+            "the mask data)\n"
+            "warning: layer \"styled\" is drawn without some of its effects: layer effects: version 1 is not 0\n"
+            " read (g)\n");
+  expectCanvas(*w.table.cells[0], {kRed, 0, kBlue, 0});
+}
+
 TEST(LayerWalk, HeaderWithoutDividerDropsTheDepthBelowZero) {
   // A damaged file: a header met at depth 0 takes the depth to -1, the next
   // divider only brings it back to 0, and neither header makes a cell.

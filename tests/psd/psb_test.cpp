@@ -27,7 +27,7 @@ std::vector<PsdRecord> records() {
   PsdRecord a = test::solidLayer("a", 1, 2, 7, 5, 0);
   for (size_t i = 0; i < a.pixels.size(); ++i) a.pixels[i] = static_cast<uint32_t>(i * 0x05030701u) | 0x40000000u;
   a.hasMask = true;
-  a.mask = {2, 1, 3, 2, {9, 8, 7, 6, 5, 4}, 0, false, true};
+  a.mask = {2, 1, 3, 2, {9, 8, 7, 6, 5, 4}, 0, false, true, ""};
   a.unicodeName = u"a\u30A2";
   PsdRecord fill;
   fill.kind = test::PsdRecordKind::kSolidFill;

@@ -178,13 +178,13 @@ TEST(Reader, AdjustmentLayersCarryTheirSettings) {
   EXPECT_EQ(d.layerRecords[2].adjustment->kind, AdjustmentKind::kUnknown);
   EXPECT_EQ(d.layerRecords[2].adjustment->key, "clrL");
 
-  // A damaged settings block refuses the file, naming the record and block.
+  // A damaged settings block leaves the layer undrawn with the reason,
+  // naming the block.
   posterize.blocks = {{"post", std::string("\0\x01\0\0", 4)}};
-  const std::string bytes = test::makePsd(o, {posterize});
-  Document refused;
-  std::string error;
-  EXPECT_FALSE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), refused, error));
-  EXPECT_EQ(error.rfind("layer record 0: adjustment post: value out of range at offset ", 0), 0u) << error;
+  const Document damaged = parseOk(test::makePsd(o, {posterize}));
+  EXPECT_EQ(damaged.layerRecords.at(0).layerType, kLayerAdjustment);
+  EXPECT_EQ(damaged.layerRecords.at(0).warning.rfind("adjustment post: value out of range at offset ", 0), 0u)
+      << damaged.layerRecords.at(0).warning;
 }
 
 TEST(Reader, GroupsGetTypesSectionSettingsAndLinks) {

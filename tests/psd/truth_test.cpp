@@ -64,8 +64,6 @@ const Known kKnown[] = {
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
     {"psd-tools/tests/psd_files/blend-modes/cmyk-blend-modes.psd", 93.19, 255,
      "blending in CMYK and dissolve's random pattern"},
-    {"psd-tools/tests/psd_files/mask-density-layermask.psd", 38.08, 223,
-     "mask density and feather are not applied"},
     {"psd-tools/tests/psd_files/gradient-fill.psd", 97.45, 71,
      "32-bit gradient fill: ramp in linear light against the merged image"},
     {"psd-tools/tests/psd_files/descriptors/stroke-color-descriptors-lab.psd", 96.87, 14,

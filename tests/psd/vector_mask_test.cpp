@@ -234,7 +234,7 @@ TEST(VectorMaskParse, EveryTruncationIsRefusedOrEndsAtACompleteSubpath) {
   }
 }
 
-TEST(VectorMaskParse, TheLayerRecordReaderKeepsTheMaskOrRefusesADamagedOne) {
+TEST(VectorMaskParse, TheLayerRecordReaderKeepsTheMaskOrTheReasonADamagedOneIsLeftOut) {
   std::string block = header(1);
   record(block, 6);
   lengthRecord(block, 0, 1, 1, 1);
@@ -262,12 +262,15 @@ TEST(VectorMaskParse, TheLayerRecordReaderKeepsTheMaskOrRefusesADamagedOne) {
     EXPECT_NEAR(m.shapes[0].subpaths[0].knots[0].anchor.x, 50, 1e-5);
     EXPECT_NEAR(m.shapes[0].subpaths[0].knots[0].anchor.y, 25, 1e-5);
 
-    // The same block one knot short.
+    // The same block one knot short: the layer keeps no path and the
+    // reason it cannot be drawn.
     test::PsdRecord damaged = shape;
     damaged.blocks = {{"vmsk", block.substr(0, block.size() - 26)}};
     bytes = test::makePsd(o, {damaged});
-    EXPECT_FALSE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error));
-    EXPECT_NE(error.find("layer record 0: vector mask: subpath of 1 knots runs past the block"), std::string::npos) << error;
+    ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
+    EXPECT_FALSE(d.layerRecords.at(0).vectorMask.has_value());
+    EXPECT_EQ(d.layerRecords.at(0).warning.rfind("vector mask: subpath of 1 knots runs past the block", 0), 0u)
+        << d.layerRecords.at(0).warning;
   }
 }
 

@@ -325,15 +325,17 @@ std::string layerRecord(const PsdRecord& r, const std::vector<ChannelOut>& chann
   Bytes extra;
   if (r.hasMask) {
     // Mask data: rectangle, default colour, flags (bit 1 disabled, bit 2
-    // invert when blending), 2 bytes of padding.
+    // invert when blending, bit 4 parameters follow), the parameters,
+    // padding to at least 20 bytes.
     Bytes m;
     m.i32(r.mask.top);
     m.i32(r.mask.left);
     m.i32(r.mask.top + r.mask.height);
     m.i32(r.mask.left + r.mask.width);
     m.u8(r.mask.defaultColor);
-    m.u8((r.mask.disabled ? 2u : 0u) | (r.mask.invert ? 4u : 0u));
-    m.u16(0);
+    m.u8((r.mask.disabled ? 2u : 0u) | (r.mask.invert ? 4u : 0u) | (r.mask.parameters.empty() ? 0u : 16u));
+    m.raw(r.mask.parameters);
+    if (r.mask.parameters.size() < 2) m.raw(std::string(2 - r.mask.parameters.size(), '\0'));
     extra.block(m.str());
   } else {
     extra.u32(0);

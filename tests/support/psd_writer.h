@@ -26,6 +26,10 @@ struct PsdMask {
   uint8_t defaultColor = 0;     // outside the mask rectangle
   bool disabled = false;
   bool invert = false;          // flags bit 2 ("invert layer mask when blending")
+  // Mask parameters as stored (a flag byte, then the densities and
+  // feathers it names): written after the flags, with flags bit 4, when
+  // not empty.
+  std::string parameters;
 };
 
 struct PsdRecord {
