@@ -45,7 +45,9 @@ void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* 
       std::memcpy(out, row, static_cast<size_t>(width));
       break;
     case 16:
-      for (int x = 0; x < width; ++x) out[x] = row[2 * x];  // the high byte
+      // Rounded to the nearest 8-bit value, as Photoshop converts 16 bits to 8.
+      for (int x = 0; x < width; ++x)
+        out[x] = static_cast<uint8_t>(((row[2 * x] << 8 | row[2 * x + 1]) * 255u + 32767) / 65535);
       break;
     default:
       for (int x = 0; x < width; ++x) {
@@ -100,22 +102,6 @@ bool unpackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) 
     }
   }
   return true;
-}
-
-uint8_t mul255(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a * b + 127) / 255); }
-
-// sRGB value (0..255) of a linear component.
-uint8_t srgb(double linear) {
-  // NaN reads as 0: max(0, NaN) is 0.
-  return static_cast<uint8_t>(std::lround(std::min(1.0, std::max(0.0, colour::linearToSrgb(linear))) * 255));
-}
-
-// CIE Lab (D50, as Photoshop stores it: L 0..255 for 0..100, a and b
-// offset by 128) to sRGB.
-uint32_t labToRgb(uint8_t l8, uint8_t a8, uint8_t b8) {
-  double lin[3];
-  colour::labToLinearSrgb(l8 * 100.0 / 255.0, a8 - 128.0, b8 - 128.0, lin);
-  return static_cast<uint32_t>(srgb(lin[0])) << 16 | static_cast<uint32_t>(srgb(lin[1])) << 8 | srgb(lin[2]);
 }
 
 }  // namespace
@@ -257,8 +243,8 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
       const uint8_t *c = plane(0), *m = plane(1), *y = plane(2), *k4 = plane(3);
       for (size_t k = 0; k < count; ++k) {
         const uint32_t key = k4 ? k4[k] : 255;
-        out[k] = alphaAt(k) << 24 | static_cast<uint32_t>(mul255(at(c, k), key)) << 16 |
-                 static_cast<uint32_t>(mul255(at(m, k), key)) << 8 | mul255(at(y, k), key);
+        out[k] = alphaAt(k) << 24 | colour::inkTimesBlack(at(c, k), key) << 16 |
+                 colour::inkTimesBlack(at(m, k), key) << 8 | colour::inkTimesBlack(at(y, k), key);
       }
       break;
     }
@@ -266,7 +252,7 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
       const uint8_t *l = plane(0), *pa = plane(1), *pb = plane(2);
       for (size_t k = 0; k < count; ++k)
         out[k] = alphaAt(k) << 24 |
-                 labToRgb(static_cast<uint8_t>(at(l, k)), pa ? pa[k] : 128, pb ? pb[k] : 128);
+                 colour::lab8ToRgb(at(l, k), pa ? pa[k] : 128u, pb ? pb[k] : 128u);
       break;
     }
     case 2: {
@@ -292,6 +278,19 @@ uint32_t* PixelMemory::take(size_t count) {
   if (count > SIZE_MAX / sizeof(uint32_t)) return nullptr;
   const std::lock_guard<std::mutex> hold(lock_);
   return reinterpret_cast<uint32_t*>(arena_.allocate(count * sizeof(uint32_t)));
+}
+
+bool keepsOwnColour(int colorMode) { return colorMode == 4 || colorMode == 9; }
+
+void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* a, size_t count, uint32_t* own,
+                uint8_t* black) {
+  // A missing colour channel reads as the reader's 0; Lab's a and b as neutral.
+  const uint32_t missing = h.colorMode == 9 ? 128 : 0;
+  auto at = [&](int i, size_t k, uint32_t none) -> uint32_t { return color[i] ? color[i][k] : none; };
+  for (size_t k = 0; k < count; ++k)
+    own[k] = (a ? a[k] : 255u) << 24 | at(0, k, 0) << 16 | at(1, k, missing) << 8 | at(2, k, missing);
+  if (black)
+    for (size_t k = 0; k < count; ++k) black[k] = static_cast<uint8_t>(at(3, k, 255));
 }
 
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
@@ -357,15 +356,22 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
     error = "no memory for " + std::to_string(r.width) + "x" + std::to_string(r.height) + " pixels";
     return false;
   }
+  if (keepsOwnColour(h.colorMode)) r.ownColour.resize(count);
+  if (h.colorMode == 4) r.ownBlack.resize(count);
   for (int32_t y = 0; y < r.height; ++y) {
     for (int slot = 0; slot < 5; ++slot) {
       std::string why;
       if (sources[slot] && !sources[slot]->next(s.rows.data() + w * static_cast<size_t>(slot), why)) {
         error = "channel " + std::to_string(slot == kAlphaSlot ? -1 : slot) + ": " + why;
+        r.ownColour = {};
+        r.ownBlack = {};
         return false;
       }
     }
-    combine(h, rows, rows[kAlphaSlot], w, pixels + w * static_cast<size_t>(y));
+    const size_t at = w * static_cast<size_t>(y);
+    combine(h, rows, rows[kAlphaSlot], w, pixels + at);
+    if (!r.ownColour.empty())
+      combineOwn(h, rows, rows[kAlphaSlot], w, r.ownColour.data() + at, r.ownBlack.empty() ? nullptr : r.ownBlack.data() + at);
   }
   r.imageData = LayerPixels(pixels, count);
   return true;

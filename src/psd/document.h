@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -19,6 +22,32 @@
 #include "psd/vector_mask.h"
 
 namespace korvex::psd {
+
+// An allocator whose resize() leaves new elements uninitialised, for
+// buffers the decoder writes in full: fresh memory is touched once, by the
+// decoder, instead of first being zero-filled.
+template <typename T>
+struct DefaultInitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <typename U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+// Pixels a decoder fills: a vector that does not zero what it adds.
+template <typename T>
+using PixelBuffer = std::vector<T, DefaultInitAllocator<T>>;
 
 // A layer's decoded pixels: size() values in memory its Document holds
 // (Document::pixelMemory), or none. Copies show the same pixels; equal
@@ -151,6 +180,12 @@ struct LayerRecord {
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
   LayerPixels imageData;
+  // CMYK and Lab documents: the same pixels in the document's own colour
+  // space, which the renderer blends in: the alpha, then the stored values
+  // of L, a, b or of cyan, magenta, yellow (255 - ink); `ownBlack` holds
+  // the stored black (255 - ink) of a CMYK document. Empty otherwise.
+  PixelBuffer<uint32_t> ownColour;
+  PixelBuffer<uint8_t> ownBlack;
   // Index in Document::layerRecords of the group header of the innermost
   // group holding this record (for a header: its enclosing group; for a
   // divider: the group it closes), or -1 at the top level.
@@ -165,6 +200,9 @@ struct LayerRecord {
   LayerMask mask;
   BlendRanges blendIf;          // the record's layer blending ranges
   uint32_t fillColor = 0;       // kLayerSolidColor: 0x00RRGGBB
+  // kLayerSolidColor given in CMYK: its stored values (255 - ink),
+  // 0xCCMMYYKK, which a CMYK document blends; unset for other colours.
+  std::optional<uint32_t> fillCmyk;
   // Advanced blending. "clbl": a clipping base blends its clipped layers
   // with itself first and the result with its own mode ("blend clipped
   // layers as group").

@@ -112,60 +112,32 @@ void boxBlur(Coverage& plane, double sigma) {
 
 }  // namespace
 
-void blur(Coverage& plane, double sigma) {
-  if (sigma <= 0 || plane.width == 0 || plane.height == 0) return;
-  // Wide blurs run on the plane shrunk by a power of two f (each pixel the
-  // mean of f x f) and grow back by bilinear interpolation: the result is
-  // smooth at that scale (sigma at least 8 f), so the error stays far below
-  // an 8-bit step while the work drops by f^2. The mean adds a variance of
-  // (f^2 - 1) / 12, the interpolation about f^2 / 6.
+int32_t blurScale(double sigma) {
   int32_t f = 1;
   while (f < 32 && sigma >= 16.0 * f) f *= 2;
+  return f;
+}
+
+void blurScaled(Coverage& small, int32_t f, double sigma) {
+  if (sigma <= 0 || small.width == 0 || small.height == 0) return;
+  // The block mean adds a variance of (f^2 - 1) / 12, the bilinear
+  // interpolation back about f^2 / 6.
+  const double f2 = static_cast<double>(f) * f;
+  boxBlur(small, f == 1 ? sigma : std::sqrt(std::max(0.0, sigma * sigma - (f2 - 1) / 12 - f2 / 6)) / f);
+}
+
+void blur(Coverage& plane, double sigma) {
+  if (sigma <= 0 || plane.width == 0 || plane.height == 0) return;
+  const int32_t f = blurScale(sigma);
   if (f == 1) {
     boxBlur(plane, sigma);
     return;
   }
-  const int32_t w = plane.width, h = plane.height;
-  Coverage small;
-  small.width = (w + f - 1) / f;
-  small.height = (h + f - 1) / f;
-  small.beyond = plane.beyond;
-  small.values.assign(static_cast<size_t>(small.width) * static_cast<size_t>(small.height), 0.0f);
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) small.at(x / f, y / f) += plane.at(x, y);
-  const float area = static_cast<float>(f) * static_cast<float>(f);
-  for (int32_t y = 0; y < small.height; ++y)
-    for (int32_t x = 0; x < small.width; ++x) {
-      // Blocks cut by the plane's edge take the value beyond for the rest.
-      const int32_t inside = (std::min(w, (x + 1) * f) - x * f) * (std::min(h, (y + 1) * f) - y * f);
-      small.at(x, y) = (small.at(x, y) + plane.beyond * (area - static_cast<float>(inside))) / area;
-    }
-  const double f2 = static_cast<double>(f) * f;
-  boxBlur(small, std::sqrt(sigma * sigma - (f2 - 1) / 12 - f2 / 6) / f);
-  // Bilinear: the centre of pixel x lies at (x + 0.5) / f - 0.5 in the small plane.
-  auto sample = [&](int32_t x, int32_t y) {
-    return x < 0 || y < 0 || x >= small.width || y >= small.height ? small.beyond : small.at(x, y);
-  };
-  std::vector<int32_t> x0(static_cast<size_t>(w));
-  std::vector<float> wx(static_cast<size_t>(w));
-  for (int32_t x = 0; x < w; ++x) {
-    const double p = (x + 0.5) / f - 0.5;
-    x0[static_cast<size_t>(x)] = static_cast<int32_t>(std::floor(p));
-    wx[static_cast<size_t>(x)] = static_cast<float>(p - std::floor(p));
-  }
-  for (int32_t y = 0; y < h; ++y) {
-    const double p = (y + 0.5) / f - 0.5;
-    const int32_t y0 = static_cast<int32_t>(std::floor(p));
-    const float wy = static_cast<float>(p - std::floor(p));
-    float* row = &plane.values[static_cast<size_t>(y) * static_cast<size_t>(w)];
-    for (int32_t x = 0; x < w; ++x) {
-      const int32_t sx = x0[static_cast<size_t>(x)];
-      const float a = wx[static_cast<size_t>(x)];
-      const float top = sample(sx, y0) * (1 - a) + sample(sx + 1, y0) * a;
-      const float bottom = sample(sx, y0 + 1) * (1 - a) + sample(sx + 1, y0 + 1) * a;
-      row[x] = top * (1 - wy) + bottom * wy;
-    }
-  }
+  Coverage small = shrunk(plane.width, plane.height, f, plane.beyond,
+                          [&](int32_t x, int32_t y) { return plane.at(x, y); });
+  blurScaled(small, f, sigma);
+  Scaled scaled(small, f);
+  for (int32_t y = 0; y < plane.height; ++y) scaled.row(y, 0, plane.width, &plane.values[plane.index(0, y)]);
 }
 
 void edgeDistance(const Coverage& shape, std::vector<float>& distance) {

@@ -20,6 +20,11 @@ struct EffectImage {
   BlendMode mode = BlendMode::kNormal;
   uint8_t opacity = 255;
   bool below = false;  // drawn before the layer itself
+  // Drawn only where the layer is and acting on the layer's own pixels, as
+  // a layer clipped to it would (inner shadows and glows, satin, overlays,
+  // inner bevels): at an anti-aliased edge it shades the layer's part of
+  // the pixel, not the backdrop showing through.
+  bool clipped = false;
   EffectKind kind = EffectKind::kDropShadow;
 };
 

@@ -71,19 +71,28 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   source.patterns = &c.document.patterns;
   std::vector<EffectImage> images;
   if (!renderEffects(r.effects, source, images)) return false;
+  for (EffectImage& e : images) toPlane(c.plane, e.pixels.data(), e.pixels.size());
 
   // Interior effects lie atop the layer's own pixels, with them as a group:
   // always at full fill opacity, and when "blend interior effects as group"
   // is on (the fill opacity then acts on them too). Otherwise, below full
   // fill, they blend with what lies under the layer as well.
   const bool grouped = r.blendInteriorEffects || r.fillOpacity == 255;
+  // The effects drawn in that group: the interior ones, and for a normal
+  // layer at full fill opacity every other effect clipped to the layer
+  // (inner shadows, inner bevels), which then shades only the layer's part
+  // of its edge pixels; the group's mode leaves them as they are.
+  auto inGroup = [&](const EffectImage& e) {
+    const bool clippedHere = e.clipped && r.fillOpacity == 255 && r.blendMode == BlendMode::kNormal;
+    return grouped && (interior(e.kind) || clippedHere);
+  };
   Buffer copy;
   const bool whole = r.opacity < 255;
   if (whole && !copy.copyOf(dst, area)) return false;
   Surface& target = whole ? copy.surface() : dst;
   auto drawEffects = [&](bool below) {
     for (const EffectImage& e : images) {
-      if (e.below != below || (!below && grouped && interior(e.kind))) continue;
+      if (e.below != below || (!below && inGroup(e))) continue;
       const Image image(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
       if (!drawImage(c, target, image, intersect(e.box, area), 255u * e.opacity, masksHideEffects ? &r : nullptr,
                      e.mode, clip))
@@ -106,7 +115,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
     std::vector<uint32_t> relative;
     for (const EffectImage& e : images) {
       const Box box = intersect(e.box, own);
-      if (!interior(e.kind) || box.empty()) continue;
+      if (!inGroup(e) || box.empty()) continue;
       const size_t w = static_cast<size_t>(box.right - box.left);
       relative.resize(w * static_cast<size_t>(box.bottom - box.top));
       const Image source(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
@@ -132,7 +141,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   if (whole) {
     std::vector<uint8_t> t(static_cast<size_t>(area.right - area.left), r.opacity);
     for (int32_t y = area.top; y < area.bottom; ++y)
-      mixRow(dst.row(area.left, y), target.row(area.left, y), t.data(), area.right - area.left);
+      mixRow(dst.row(area.left, y), target.row(area.left, y), t.data(), area.right - area.left, c.linearLight);
   }
   return true;
 }

@@ -122,6 +122,14 @@ class PixelMemory {
   std::mutex lock_;
 };
 
+// Whether records of a document of `colorMode` keep their pixels in its own
+// colour space as well (CMYK, Lab; see LayerRecord::ownColour).
+bool keepsOwnColour(int colorMode);
+// The same colour channels in that space: 0xAA and three stored values
+// into `own`, a CMYK document's stored black into `black` (null for Lab).
+void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* alpha, size_t count, uint32_t* own,
+                uint8_t* black);
+
 // Decodes one record's channels (at `info` + their offsets) straight into
 // its imageData, taken from `memory`, and its mask.
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,

@@ -331,7 +331,7 @@ TEST(EffectsRender, TheTopmostOfTwoStrokesTakesItsBand) {
   EXPECT_EQ(alphaAt(out[1], 5, 15), 0);
 }
 
-TEST(EffectsRender, ASharpShadowIsTheShapeMovedAwayFromTheLight) {
+TEST(EffectsRender, ASharpShadowIsTheShapeMovedByWholePixelsAwayFromTheLight) {
   Square sq(10, 10, 4, 40, 40);
   LayerEffect e;
   e.kind = EffectKind::kDropShadow;
@@ -361,6 +361,103 @@ TEST(EffectsRender, ASharpShadowIsTheShapeMovedAwayFromTheLight) {
   ASSERT_TRUE(renderEffects(one(e), sq.source, out));
   EXPECT_EQ(alphaAt(out.at(0), 11, 15), 255);
   EXPECT_EQ(alphaAt(out.at(0), 11, 13), 0);
+  // Angle 30, distance 4: (-3.46, 2) away from the light, drawn at (-3, 2)
+  // with the square's sharp edges, not resampled between pixels.
+  e.angle = 30;
+  e.distance = 4;
+  e.knockOut = false;
+  ASSERT_TRUE(renderEffects(one(e), sq.source, out));
+  ASSERT_EQ(out.size(), 1u);
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 40; ++x) {
+      const bool inside = x >= 7 && x < 11 && y >= 12 && y < 16;
+      EXPECT_EQ(alphaAt(out[0], x, y), inside ? 255 : 0) << x << "," << y;
+    }
+}
+
+TEST(EffectsRender, AWideShadowIsAGaussianEdgeOnItsShape) {
+  // Size 200: deviation 80, blurred on a plane shrunk by 4 and read back.
+  // Along the middle of a straight edge the coverage is the normal
+  // distribution's tail: 0.5 at the edge (the pixels either side 0.4975 and
+  // 0.5025, 127 and 128), 0.1587 one deviation out (40), 0.8413 one in (215).
+  const int32_t side = 1200, at = 100;
+  Square sq(at, at, side, side + 2 * at, side + 2 * at);
+  LayerEffect e;
+  e.kind = EffectKind::kDropShadow;
+  e.mode = BlendMode::kNormal;
+  e.size = 200;
+  e.knockOut = false;
+  std::vector<EffectImage> out;
+  ASSERT_TRUE(renderEffects(one(e), sq.source, out));
+  ASSERT_EQ(out.size(), 1u);
+  const int32_t mid = at + side / 2;
+  EXPECT_NEAR(alphaAt(out[0], at - 1, mid), 127, 2);
+  EXPECT_NEAR(alphaAt(out[0], at, mid), 128, 2);
+  EXPECT_NEAR(alphaAt(out[0], mid, at - 1), 127, 2);
+  EXPECT_NEAR(alphaAt(out[0], at - 80, mid), 40, 2);
+  EXPECT_NEAR(alphaAt(out[0], at + 80 - 1, mid), 215, 2);
+  EXPECT_NEAR(alphaAt(out[0], at + side + 80, mid), 40, 2);  // the far edge alike
+}
+
+// A smooth bevel lit from the left (angle 180), highlight in screen mode,
+// shadow in multiply.
+LayerEffect bevelEffect(BevelStyle style, double size) {
+  LayerEffect e;
+  e.kind = EffectKind::kBevel;
+  e.bevelStyle = style;
+  e.mode = BlendMode::kScreen;
+  e.shadowMode = BlendMode::kMultiply;
+  e.angle = 180;
+  e.size = size;
+  return e;
+}
+
+TEST(EffectsRender, ALargeSmoothBevelShadesWithoutSteps) {
+  // A bevel of size 100 takes its slopes from a blur run shrunk by 4; read
+  // back smoothly, the shading bends gently, with no step at the shrunk
+  // plane's block edges. Light from the left: the left side is
+  // lit, the right side in shadow, both inside the shape only.
+  Square sq(20, 20, 300, 340, 340);
+  std::vector<EffectImage> out;
+  ASSERT_TRUE(renderEffects(one(bevelEffect(BevelStyle::kInner, 100)), sq.source, out));
+  ASSERT_EQ(out.size(), 2u);  // shadow, then highlight
+  const EffectImage& dark = out[0];
+  const EffectImage& light = out[1];
+  EXPECT_TRUE(dark.clipped && light.clipped);
+  const int32_t y = 170;
+  // The change from pixel to pixel itself changes by little (slopes read
+  // from the shrunk plane unsmoothed step by some 20 levels every 4 pixels).
+  auto bend = [&](const EffectImage& img, int32_t x) {
+    return std::abs(alphaAt(img, x + 1, y) - 2 * alphaAt(img, x, y) + alphaAt(img, x - 1, y));
+  };
+  for (int32_t x = 23; x < 317; ++x) {
+    EXPECT_LE(bend(light, x), 8) << x;
+    EXPECT_LE(bend(dark, x), 8) << x;
+  }
+  EXPECT_GT(alphaAt(light, 30, y), 64);
+  EXPECT_EQ(alphaAt(dark, 30, y), 0);
+  EXPECT_GT(alphaAt(dark, 310, y), 64);
+  EXPECT_EQ(alphaAt(light, 310, y), 0);
+  EXPECT_EQ(alphaAt(light, 19, y), 0);  // an inner bevel stays inside
+}
+
+TEST(EffectsRender, ASmoothOuterBevelFadesOutBeyondItsSize) {
+  // The rounded skirt of an outer bevel of size 10 (height blurred with
+  // deviation 5) still slopes 12 pixels out, where a cut at the size would
+  // leave a hard edge; the image reaches the blur's 3 deviations.
+  // Light from the left: the skirt on the right faces away.
+  Square sq(30, 30, 40, 100, 100);
+  std::vector<EffectImage> out;
+  ASSERT_TRUE(renderEffects(one(bevelEffect(BevelStyle::kOuter, 10)), sq.source, out));
+  const EffectImage* dark = nullptr;
+  for (const EffectImage& img : out)
+    if (img.mode == BlendMode::kMultiply) dark = &img;
+  ASSERT_NE(dark, nullptr);
+  EXPECT_FALSE(dark->clipped);
+  EXPECT_GT(alphaAt(*dark, 70 + 12, 50), 0);
+  EXPECT_GT(alphaAt(*dark, 70 + 1, 50), alphaAt(*dark, 70 + 12, 50));
+  EXPECT_GE(dark->box.right, 70 + 15);
+  EXPECT_EQ(alphaAt(*dark, 50, 50), 0);  // nothing inside the shape
 }
 
 TEST(EffectsRender, ColourOverlayTakesTheShapeInItsColour) {
