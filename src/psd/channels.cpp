@@ -45,9 +45,8 @@ void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* 
       std::memcpy(out, row, static_cast<size_t>(width));
       break;
     case 16:
-      // Rounded to the nearest 8-bit value, as Photoshop converts 16 bits to 8.
-      for (int x = 0; x < width; ++x)
-        out[x] = static_cast<uint8_t>(((row[2 * x] << 8 | row[2 * x + 1]) * 255u + 32767) / 65535);
+      // The high byte: layer cells carry exactly the stored samples' top bits.
+      for (int x = 0; x < width; ++x) out[x] = row[2 * x];
       break;
     default:
       for (int x = 0; x < width; ++x) {
