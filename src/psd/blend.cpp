@@ -13,12 +13,33 @@
 // untouched (alpha 0) pixel therefore gives exactly its own colour and
 // coverage, and a transparent source leaves the backdrop as it was.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <type_traits>
 
 #include "psd/render.h"
 
 namespace korvex::psd::render {
 namespace {
+
+// How a blend mixes colours by coverage. Gamma: on the 8-bit values as
+// they are, in integers. Linear light (32-bit documents): the values are
+// linear light raised to 1/2.2 (as the reader converts 32-bit samples), so
+// the mix decodes them, mixes and encodes the result.
+struct Gamma {};
+struct LinearLight {
+  static double decode(uint32_t v) {
+    static const auto table = [] {
+      std::array<double, 256> t{};
+      for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = std::pow(i / 255.0, 2.2);
+      return t;
+    }();
+    return table[v];
+  }
+  static uint32_t encode(double v) {
+    return static_cast<uint32_t>(std::pow(std::clamp(v, 0.0, 1.0), 1 / 2.2) * 255 + 0.5);
+  }
+};
 
 // ---- blend functions on one component (b backdrop, s source, 0..255) ----
 
@@ -34,10 +55,12 @@ inline int hardLight(int b, int s) {
   return s < 128 ? static_cast<int>(div255(static_cast<uint32_t>(2 * b * s)))
                  : 255 - static_cast<int>(div255(static_cast<uint32_t>(2 * (255 - b) * (255 - s))));
 }
-// Photoshop's soft light: 2bs + b^2(1-2s) below half, 2b(1-s) + sqrt(b)(2s-1) above.
+// Photoshop's soft light: 2bs + b^2(1-2s) below half; above, b + (2s-1)(D(b)-b)
+// with D(b) = ((16b-12)b+4)b up to a quarter, sqrt(b) beyond.
 inline int softLight(int b, int s) {
   const double fb = b / 255.0, fs = s / 255.0;
-  const double r = fs <= 0.5 ? 2 * fb * fs + fb * fb * (1 - 2 * fs) : 2 * fb * (1 - fs) + std::sqrt(fb) * (2 * fs - 1);
+  const double d = fb <= 0.25 ? ((16 * fb - 12) * fb + 4) * fb : std::sqrt(fb);
+  const double r = fs <= 0.5 ? 2 * fb * fs + fb * fb * (1 - 2 * fs) : fb + (2 * fs - 1) * (d - fb);
   return static_cast<int>(std::lround(r * 255));
 }
 
@@ -61,14 +84,35 @@ int fLinearDodge(int b, int s) { return std::min(255, b + s); }
 int fOverlay(int b, int s) { return hardLight(s, b); }
 int fSoftLight(int b, int s) { return softLight(b, s); }
 int fHardLight(int b, int s) { return hardLight(b, s); }
-int fVividLight(int b, int s) { return s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
+// Vivid light burns by twice the source below half (black where the source
+// is black, whatever the backdrop) and dodges above.
+int fVividLight(int b, int s) { return s == 0 ? 0 : s < 128 ? burn(b, 2 * s) : dodge(b, 2 * s - 255); }
 int fLinearLight(int b, int s) { return std::clamp(b + 2 * s - 255, 0, 255); }
 int fPinLight(int b, int s) { return s < 128 ? std::min(b, 2 * s) : std::max(b, 2 * s - 255); }
-int fHardMix(int b, int s) { return b + s >= 255 ? 255 : 0; }
+// Hard mix: white only where the sum passes white (black and white give black).
+int fHardMix(int b, int s) { return b + s > 255 ? 255 : 0; }
 int fDifference(int b, int s) { return std::abs(b - s); }
 int fExclusion(int b, int s) { return b + s - static_cast<int>(div255(static_cast<uint32_t>(2 * b * s))); }
 int fSubtract(int b, int s) { return std::max(0, b - s); }
 int fDivide(int b, int s) { return s == 0 ? (b == 0 ? 0 : 255) : std::min(255, (b * 255 + s / 2) / s); }
+
+// Add, difference and subtract change in linear light (32-bit documents):
+// on the 8-bit values' linear light, as do the non-separable modes below.
+// Multiply, divide, darken and lighten give the same either way (they
+// commute with the 1/2.2 power); the modes a 32-bit document does not
+// offer stay on the 8-bit values.
+template <double (*F)(double, double)>
+struct SeparableLinear {
+  static constexpr bool kFillInAlpha = false;
+  static void apply(const int* b, const int* s, int* out) {
+    for (int c = 0; c < 3; ++c)
+      out[c] = static_cast<int>(LinearLight::encode(
+          F(LinearLight::decode(static_cast<uint32_t>(b[c])), LinearLight::decode(static_cast<uint32_t>(s[c])))));
+  }
+};
+double lAdd(double b, double s) { return b + s; }  // encode clamps
+double lDifference(double b, double s) { return std::abs(b - s); }
+double lSubtract(double b, double s) { return b - s; }
 
 // ---- fill opacity inside the blend (the modes fillActsInBlend names) ----
 //
@@ -146,14 +190,25 @@ void setSat(double* c, double s) {
 
 enum class NonSep { kHue, kSaturation, kColor, kLuminosity };
 
-template <NonSep M>
+// The components the non-separable modes work on, on [0, 1]: the 8-bit
+// values, or in a 32-bit document their linear light.
+struct Shown {
+  static double decode(int v) { return v / 255.0; }
+  static int encode(double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); }
+};
+struct Linear {
+  static double decode(int v) { return LinearLight::decode(static_cast<uint32_t>(v)); }
+  static int encode(double v) { return static_cast<int>(LinearLight::encode(v)); }
+};
+
+template <NonSep M, class Space = Shown>
 struct NonSeparable {
   static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
     double cb[3], cs[3], r[3];
     for (int i = 0; i < 3; ++i) {
-      cb[i] = b[i] / 255.0;
-      cs[i] = s[i] / 255.0;
+      cb[i] = Space::decode(b[i]);
+      cs[i] = Space::decode(s[i]);
     }
     switch (M) {
       case NonSep::kHue:
@@ -175,18 +230,26 @@ struct NonSeparable {
         setLum(r, lum(cs));
         break;
     }
-    for (int i = 0; i < 3; ++i) out[i] = static_cast<int>(std::lround(std::clamp(r[i], 0.0, 1.0) * 255));
+    for (int i = 0; i < 3; ++i) out[i] = Space::encode(r[i]);
   }
 };
 
 // Darker and lighter colour pick the whole colour of lower or higher luminosity.
-template <bool kLighter>
+template <bool kLighter, class Space = Shown>
 struct PickColor {
   static constexpr bool kFillInAlpha = false;
   static void apply(const int* b, const int* s, int* out) {
-    const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
-    const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
-    const int* pick = (kLighter ? ls > lb : ls < lb) ? s : b;
+    bool source;
+    if constexpr (std::is_same_v<Space, Shown>) {
+      const int lb = 30 * b[0] + 59 * b[1] + 11 * b[2];
+      const int ls = 30 * s[0] + 59 * s[1] + 11 * s[2];
+      source = kLighter ? ls > lb : ls < lb;
+    } else {
+      const double cb[3] = {Space::decode(b[0]), Space::decode(b[1]), Space::decode(b[2])};
+      const double cs[3] = {Space::decode(s[0]), Space::decode(s[1]), Space::decode(s[2])};
+      source = kLighter ? lum(cs) > lum(cb) : lum(cs) < lum(cb);
+    }
+    const int* pick = source ? s : b;
     std::copy(pick, pick + 3, out);
   }
 };
@@ -198,7 +261,7 @@ struct PickColor {
 //
 //   ao = as*f + ab - as*f*ab
 //   co = (as*f*(1-ab)*Cs + ab*(as*B + (1-as)*Cb)) / ao
-template <class Op, bool kNormal>
+template <class Op, bool kNormal, class Mix>
 void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t sa = cover[i];
@@ -224,9 +287,16 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
     const uint32_t den = own * (255 - da) + da * 255;
     uint32_t out = div255(den) << 24;
     for (int c = 0; c < 3; ++c) {
-      const uint32_t num = own * (255 - da) * static_cast<uint32_t>(cs[c]) +
-                           da * (sa * static_cast<uint32_t>(mixed[c]) + (255 - sa) * static_cast<uint32_t>(cb[c]));
-      out |= ((num + den / 2) / den) << (16 - 8 * c);
+      if constexpr (std::is_same_v<Mix, Gamma>) {
+        const uint32_t num = own * (255 - da) * static_cast<uint32_t>(cs[c]) +
+                             da * (sa * static_cast<uint32_t>(mixed[c]) + (255 - sa) * static_cast<uint32_t>(cb[c]));
+        out |= ((num + den / 2) / den) << (16 - 8 * c);
+      } else {
+        const double num = own * (255 - da) * Mix::decode(static_cast<uint32_t>(cs[c])) +
+                           da * (sa * Mix::decode(static_cast<uint32_t>(mixed[c])) +
+                                 (255 - sa) * Mix::decode(static_cast<uint32_t>(cb[c])));
+        out |= Mix::encode(num / den) << (16 - 8 * c);
+      }
     }
     dst[i] = out;
   }
@@ -234,7 +304,7 @@ void blendRow(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
 
 // The backdrop colour moved towards the blend result by the coverage; the
 // backdrop's alpha stays.
-template <class Op, bool>
+template <class Op, bool, class Mix>
 void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
   for (int i = 0; i < n; ++i) {
     const uint32_t sa = cover[i];
@@ -247,28 +317,51 @@ void blendRowAtop(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int 
     int mixed[3];
     Op::apply(cb, cs, mixed);
     uint32_t out = d & 0xFF000000u;
-    for (int c = 0; c < 3; ++c)
-      out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
+    for (int c = 0; c < 3; ++c) {
+      if constexpr (std::is_same_v<Mix, Gamma>)
+        out |= div255(static_cast<uint32_t>(cb[c]) * (255 - sa) + static_cast<uint32_t>(mixed[c]) * sa) << (16 - 8 * c);
+      else
+        out |= Mix::encode((Mix::decode(static_cast<uint32_t>(cb[c])) * (255 - sa) +
+                            Mix::decode(static_cast<uint32_t>(mixed[c])) * sa) / 255) << (16 - 8 * c);
+    }
     dst[i] = out;
   }
 }
 
 // The row functions as types, to pick from one table.
+template <class Mix>
 struct Over {
+  static constexpr bool kLinear = std::is_same_v<Mix, LinearLight>;
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
-    blendRow<Op, kNormal>(dst, src, cover, n);
+    blendRow<Op, kNormal, Mix>(dst, src, cover, n);
   }
 };
+template <class Mix>
 struct Atop {
+  static constexpr bool kLinear = std::is_same_v<Mix, LinearLight>;
   template <class Op, bool kNormal>
   static void row(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n) {
-    blendRowAtop<Op, kNormal>(dst, src, cover, n);
+    blendRowAtop<Op, kNormal, Mix>(dst, src, cover, n);
   }
 };
 
 template <class Row>
 RowBlender pick(BlendMode mode) {
+  if (Row::kLinear) {
+    switch (mode) {
+      case BlendMode::kLinearDodge: return Row::template row<SeparableLinear<lAdd>, false>;
+      case BlendMode::kDifference: return Row::template row<SeparableLinear<lDifference>, false>;
+      case BlendMode::kSubtract: return Row::template row<SeparableLinear<lSubtract>, false>;
+      case BlendMode::kDarkerColor: return Row::template row<PickColor<false, Linear>, false>;
+      case BlendMode::kLighterColor: return Row::template row<PickColor<true, Linear>, false>;
+      case BlendMode::kHue: return Row::template row<NonSeparable<NonSep::kHue, Linear>, false>;
+      case BlendMode::kSaturation: return Row::template row<NonSeparable<NonSep::kSaturation, Linear>, false>;
+      case BlendMode::kColor: return Row::template row<NonSeparable<NonSep::kColor, Linear>, false>;
+      case BlendMode::kLuminosity: return Row::template row<NonSeparable<NonSep::kLuminosity, Linear>, false>;
+      default: break;
+    }
+  }
   switch (mode) {
     case BlendMode::kDarken: return Row::template row<Separable<fDarken>, false>;
     case BlendMode::kMultiply: return Row::template row<Separable<fMultiply>, false>;
@@ -300,14 +393,43 @@ RowBlender pick(BlendMode mode) {
 }
 
 template <int (*G)(int, int, int)>
-RowBlender withFill(bool atop) {
-  return atop ? blendRowAtop<WithFill<G>, false> : blendRow<WithFill<G>, false>;
+RowBlender withFill(bool atop, bool linearLight) {
+  if (linearLight) return atop ? blendRowAtop<WithFill<G>, false, LinearLight> : blendRow<WithFill<G>, false, LinearLight>;
+  return atop ? blendRowAtop<WithFill<G>, false, Gamma> : blendRow<WithFill<G>, false, Gamma>;
+}
+
+template <class Mix>
+void mixRowIn(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t w = t[i];
+    if (w == 0) continue;
+    const uint32_t d = dst[i], s = src[i];
+    if (w == 255) {
+      dst[i] = s;
+      continue;
+    }
+    const uint32_t wd = (d >> 24) * (255 - w), ws = (s >> 24) * w;  // alpha * weight, scaled by 255
+    const uint32_t den = wd + ws;
+    if (den == 0) continue;
+    uint32_t out = div255(den) << 24;
+    for (int sh = 0; sh < 24; sh += 8) {
+      if constexpr (std::is_same_v<Mix, Gamma>)
+        out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
+      else
+        out |= Mix::encode((Mix::decode(d >> sh & 0xFF) * wd + Mix::decode(s >> sh & 0xFF) * ws) / den) << sh;
+    }
+    dst[i] = out;
+  }
 }
 
 }  // namespace
 
-RowBlender rowBlender(BlendMode mode) { return pick<Over>(mode); }
-RowBlender rowBlenderAtop(BlendMode mode) { return pick<Atop>(mode); }
+RowBlender rowBlender(BlendMode mode, bool linearLight) {
+  return linearLight ? pick<Over<LinearLight>>(mode) : pick<Over<Gamma>>(mode);
+}
+RowBlender rowBlenderAtop(BlendMode mode, bool linearLight) {
+  return linearLight ? pick<Atop<LinearLight>>(mode) : pick<Atop<Gamma>>(mode);
+}
 
 bool fillActsInBlend(BlendMode mode) {
   switch (mode) {
@@ -323,36 +445,22 @@ bool fillActsInBlend(BlendMode mode) {
   }
 }
 
-RowBlender rowBlenderWithFill(BlendMode mode, bool atop) {
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop, bool linearLight) {
   switch (mode) {
-    case BlendMode::kColorBurn: return withFill<gColorBurn>(atop);
-    case BlendMode::kLinearBurn: return withFill<gLinearBurn>(atop);
-    case BlendMode::kColorDodge: return withFill<gColorDodge>(atop);
-    case BlendMode::kLinearDodge: return withFill<gLinearDodge>(atop);
-    case BlendMode::kVividLight: return withFill<gVividLight>(atop);
-    case BlendMode::kLinearLight: return withFill<gLinearLight>(atop);
-    case BlendMode::kHardMix: return withFill<gHardMix>(atop);
-    case BlendMode::kDifference: return withFill<gDifference>(atop);
-    default: return atop ? rowBlenderAtop(mode) : rowBlender(mode);
+    case BlendMode::kColorBurn: return withFill<gColorBurn>(atop, linearLight);
+    case BlendMode::kLinearBurn: return withFill<gLinearBurn>(atop, linearLight);
+    case BlendMode::kColorDodge: return withFill<gColorDodge>(atop, linearLight);
+    case BlendMode::kLinearDodge: return withFill<gLinearDodge>(atop, linearLight);
+    case BlendMode::kVividLight: return withFill<gVividLight>(atop, linearLight);
+    case BlendMode::kLinearLight: return withFill<gLinearLight>(atop, linearLight);
+    case BlendMode::kHardMix: return withFill<gHardMix>(atop, linearLight);
+    case BlendMode::kDifference: return withFill<gDifference>(atop, linearLight);
+    default: return atop ? rowBlenderAtop(mode, linearLight) : rowBlender(mode, linearLight);
   }
 }
 
-void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n) {
-  for (int i = 0; i < n; ++i) {
-    const uint32_t w = t[i];
-    if (w == 0) continue;
-    const uint32_t d = dst[i], s = src[i];
-    if (w == 255) {
-      dst[i] = s;
-      continue;
-    }
-    const uint32_t wd = (d >> 24) * (255 - w), ws = (s >> 24) * w;  // alpha * weight, scaled by 255
-    const uint32_t den = wd + ws;
-    if (den == 0) continue;
-    uint32_t out = div255(den) << 24;
-    for (int sh = 0; sh < 24; sh += 8) out |= (((d >> sh & 0xFF) * wd + (s >> sh & 0xFF) * ws + den / 2) / den) << sh;
-    dst[i] = out;
-  }
+void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n, bool linearLight) {
+  (linearLight ? mixRowIn<LinearLight> : mixRowIn<Gamma>)(dst, src, t, n);
 }
 
 }  // namespace korvex::psd::render

@@ -45,7 +45,8 @@ void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* 
       std::memcpy(out, row, static_cast<size_t>(width));
       break;
     case 16:
-      for (int x = 0; x < width; ++x) out[x] = row[2 * x];  // the high byte
+      // The high byte: layer cells carry exactly the stored samples' top bits.
+      for (int x = 0; x < width; ++x) out[x] = row[2 * x];
       break;
     default:
       for (int x = 0; x < width; ++x) {
@@ -100,22 +101,6 @@ bool unpackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) 
     }
   }
   return true;
-}
-
-uint8_t mul255(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a * b + 127) / 255); }
-
-// sRGB value (0..255) of a linear component.
-uint8_t srgb(double linear) {
-  // NaN reads as 0: max(0, NaN) is 0.
-  return static_cast<uint8_t>(std::lround(std::min(1.0, std::max(0.0, colour::linearToSrgb(linear))) * 255));
-}
-
-// CIE Lab (D50, as Photoshop stores it: L 0..255 for 0..100, a and b
-// offset by 128) to sRGB.
-uint32_t labToRgb(uint8_t l8, uint8_t a8, uint8_t b8) {
-  double lin[3];
-  colour::labToLinearSrgb(l8 * 100.0 / 255.0, a8 - 128.0, b8 - 128.0, lin);
-  return static_cast<uint32_t>(srgb(lin[0])) << 16 | static_cast<uint32_t>(srgb(lin[1])) << 8 | srgb(lin[2]);
 }
 
 }  // namespace
@@ -257,8 +242,8 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
       const uint8_t *c = plane(0), *m = plane(1), *y = plane(2), *k4 = plane(3);
       for (size_t k = 0; k < count; ++k) {
         const uint32_t key = k4 ? k4[k] : 255;
-        out[k] = alphaAt(k) << 24 | static_cast<uint32_t>(mul255(at(c, k), key)) << 16 |
-                 static_cast<uint32_t>(mul255(at(m, k), key)) << 8 | mul255(at(y, k), key);
+        out[k] = alphaAt(k) << 24 | colour::inkTimesBlack(at(c, k), key) << 16 |
+                 colour::inkTimesBlack(at(m, k), key) << 8 | colour::inkTimesBlack(at(y, k), key);
       }
       break;
     }
@@ -266,7 +251,7 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
       const uint8_t *l = plane(0), *pa = plane(1), *pb = plane(2);
       for (size_t k = 0; k < count; ++k)
         out[k] = alphaAt(k) << 24 |
-                 labToRgb(static_cast<uint8_t>(at(l, k)), pa ? pa[k] : 128, pb ? pb[k] : 128);
+                 colour::lab8ToRgb(at(l, k), pa ? pa[k] : 128u, pb ? pb[k] : 128u);
       break;
     }
     case 2: {
@@ -288,8 +273,27 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
   }
 }
 
+uint32_t* PixelMemory::take(size_t count) {
+  if (count > SIZE_MAX / sizeof(uint32_t)) return nullptr;
+  const std::lock_guard<std::mutex> hold(lock_);
+  return reinterpret_cast<uint32_t*>(arena_.allocate(count * sizeof(uint32_t)));
+}
+
+bool keepsOwnColour(int colorMode) { return colorMode == 4 || colorMode == 9; }
+
+void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* a, size_t count, uint32_t* own,
+                uint8_t* black) {
+  // A missing colour channel reads as the reader's 0; Lab's a and b as neutral.
+  const uint32_t missing = h.colorMode == 9 ? 128 : 0;
+  auto at = [&](int i, size_t k, uint32_t none) -> uint32_t { return color[i] ? color[i][k] : none; };
+  for (size_t k = 0; k < count; ++k)
+    own[k] = (a ? a[k] : 255u) << 24 | at(0, k, 0) << 16 | at(1, k, missing) << 8 | at(2, k, missing);
+  if (black)
+    for (size_t k = 0; k < count; ++k) black[k] = static_cast<uint8_t>(at(3, k, 255));
+}
+
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
-                  std::string& error) {
+                  PixelMemory& memory, std::string& error) {
   const int colorCount = colorChannels(h.colorMode);
   // Slots 0..3 colour, 4 transparency: the channel that feeds each, if any.
   constexpr int kAlphaSlot = 4;
@@ -346,18 +350,29 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
   const uint8_t* rows[5] = {};
   for (int slot = 0; slot < 5; ++slot)
     if (sources[slot]) rows[slot] = s.rows.data() + w * static_cast<size_t>(slot);
-  r.imageData.resize(count);
+  uint32_t* pixels = memory.take(count);
+  if (!pixels) {
+    error = "no memory for " + std::to_string(r.width) + "x" + std::to_string(r.height) + " pixels";
+    return false;
+  }
+  if (keepsOwnColour(h.colorMode)) r.ownColour.resize(count);
+  if (h.colorMode == 4) r.ownBlack.resize(count);
   for (int32_t y = 0; y < r.height; ++y) {
     for (int slot = 0; slot < 5; ++slot) {
       std::string why;
       if (sources[slot] && !sources[slot]->next(s.rows.data() + w * static_cast<size_t>(slot), why)) {
         error = "channel " + std::to_string(slot == kAlphaSlot ? -1 : slot) + ": " + why;
-        r.imageData = {};
+        r.ownColour = {};
+        r.ownBlack = {};
         return false;
       }
     }
-    combine(h, rows, rows[kAlphaSlot], w, r.imageData.data() + w * static_cast<size_t>(y));
+    const size_t at = w * static_cast<size_t>(y);
+    combine(h, rows, rows[kAlphaSlot], w, pixels + at);
+    if (!r.ownColour.empty())
+      combineOwn(h, rows, rows[kAlphaSlot], w, r.ownColour.data() + at, r.ownBlack.empty() ? nullptr : r.ownBlack.data() + at);
   }
+  r.imageData = LayerPixels(pixels, count);
   return true;
 }
 
@@ -366,7 +381,8 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
 namespace korvex::psd::detail {
 
 bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
-                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error) {
+                   const std::vector<RecordInfo>& infos, unsigned threads, platform::PageArena& memory,
+                   std::string& error) {
   // Below this many layer pixels a second thread costs more than it saves.
   constexpr uint64_t kPixelsPerExtraThread = 1 << 18;
   uint64_t pixels = 0;
@@ -381,10 +397,11 @@ bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord
   std::atomic<size_t> nextRecord{0};
   std::atomic<size_t> firstFailure{count};
   std::vector<std::string> errors(count);
+  PixelMemory shared(memory);
   auto work = [&] {
     Scratch scratch;
     for (size_t i; (i = nextRecord.fetch_add(1)) < count && i < firstFailure.load();) {
-      if (decodeRecord(h, info, records[i], infos[i], scratch, errors[i])) continue;
+      if (decodeRecord(h, info, records[i], infos[i], scratch, shared, errors[i])) continue;
       for (size_t seen = firstFailure.load(); i < seen && !firstFailure.compare_exchange_weak(seen, i);) {
       }
     }

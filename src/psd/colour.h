@@ -1,5 +1,6 @@
 // Colour arithmetic shared by the reader and the renderer: the sRGB
-// transfer curve and HSL, on doubles. Internal to src/psd.
+// transfer curve, HSL, and the reader's conversions of CMYK and Lab to RGB
+// with their reverses. Internal to src/psd.
 #pragma once
 
 #include <algorithm>
@@ -41,6 +42,49 @@ inline void cmykToRgb(double c, double m, double y, double k, double rgb[3]) {
   rgb[0] = (1 - c) * (1 - k) * 255;
   rgb[1] = (1 - m) * (1 - k) * 255;
   rgb[2] = (1 - y) * (1 - k) * 255;
+}
+
+// A stored (255 - ink) value times the stored (255 - ink) black: the RGB
+// component of a CMYK pixel, the way the reader converts CMYK pixels.
+inline uint32_t inkTimesBlack(uint32_t ink, uint32_t black) { return (ink * black + 127) / 255; }
+
+// The reverse for an RGB colour: black takes all the grey (255 - black ink
+// is the largest component) and cyan, magenta and yellow the rest, so that
+// inkTimesBlack gives the colour back. 0x00CCMMYY (stored values), black
+// into `black`.
+inline uint32_t rgbToInks(uint32_t rgb, uint32_t& black) {
+  const uint32_t r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
+  black = std::max({r, g, b});
+  if (black == 0) return 0xFFFFFFu;
+  auto ink = [&](uint32_t v) { return (v * 255 + black / 2) / black; };
+  return ink(r) << 16 | ink(g) << 8 | ink(b);
+}
+
+// A linear-light component as an 8-bit sRGB value, clamped; NaN reads as 0.
+inline uint32_t srgb8(double linear) {
+  return static_cast<uint32_t>(std::lround(std::min(1.0, std::max(0.0, linearToSrgb(linear))) * 255));
+}
+
+// Lab as Photoshop stores it in 8 bits (L 0..255 for 0..100, a and b offset
+// by 128) to 0x00RRGGBB, the way the reader converts Lab pixels.
+inline uint32_t lab8ToRgb(uint32_t l8, uint32_t a8, uint32_t b8) {
+  double lin[3];
+  labToLinearSrgb(l8 * 100.0 / 255.0, static_cast<double>(a8) - 128, static_cast<double>(b8) - 128, lin);
+  return srgb8(lin[0]) << 16 | srgb8(lin[1]) << 8 | srgb8(lin[2]);
+}
+
+// The reverse: 0x00RRGGBB to 8-bit stored Lab, 0x00LLAABB, through the
+// same primaries and white point.
+inline uint32_t rgbToLab8(uint32_t rgb) {
+  const double r = srgbToLinear((rgb >> 16 & 0xFF) / 255.0), g = srgbToLinear((rgb >> 8 & 0xFF) / 255.0),
+               b = srgbToLinear((rgb & 0xFF) / 255.0);
+  const double x = (0.4360747 * r + 0.3850649 * g + 0.1430804 * b) / 0.96422;
+  const double y = 0.2225045 * r + 0.7168786 * g + 0.0606169 * b;
+  const double z = (0.0139322 * r + 0.0971045 * g + 0.7141733 * b) / 0.82521;
+  auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : t / (3 * (6.0 / 29) * (6.0 / 29)) + 4.0 / 29; };
+  const double fx = f(x), fy = f(y), fz = f(z);
+  auto byte = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 255.0))); };
+  return byte((116 * fy - 16) * 255 / 100) << 16 | byte(500 * (fx - fy) + 128) << 8 | byte(200 * (fy - fz) + 128);
 }
 
 // An RGB colour with components on [0, 255], unrounded.

@@ -141,7 +141,7 @@ bool renderGroup(Context& c, const Node& n, Surface& dst, const Box& limit, cons
       const uint8_t* m = masks.row(y);
       for (int i = 0; i < w; ++i) t[static_cast<size_t>(i)] = static_cast<uint8_t>((opacityFill * m[i] + 32512) / 65025);
     }
-    mixRow(dst.row(area.left, y), buffer.surface().row(area.left, y), t.data(), w);
+    mixRow(dst.row(area.left, y), buffer.surface().row(area.left, y), t.data(), w, c.linearLight);
   }
   return true;
 }

@@ -71,6 +71,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   source.patterns = &c.document.patterns;
   std::vector<EffectImage> images;
   if (!renderEffects(r.effects, source, images)) return false;
+  for (EffectImage& e : images) toPlane(c.plane, e.pixels.data(), e.pixels.size());
 
   // Interior effects lie atop the layer's own pixels, with them as a group:
   // always at full fill opacity, and when "blend interior effects as group"
@@ -144,7 +145,7 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
   if (whole) {
     std::vector<uint8_t> t(static_cast<size_t>(area.right - area.left), r.opacity);
     for (int32_t y = area.top; y < area.bottom; ++y)
-      mixRow(dst.row(area.left, y), target.row(area.left, y), t.data(), area.right - area.left);
+      mixRow(dst.row(area.left, y), target.row(area.left, y), t.data(), area.right - area.left, c.linearLight);
   }
   return true;
 }

@@ -64,7 +64,8 @@ void cannotDraw(LayerRecord& r, const std::string& why) {
 
 // The colour of a "SoCo" block: a versioned descriptor whose "Clr " item
 // is a colour object. A block that does not parse, or a colour of another
-// kind, leaves the layer undrawn with the reason.
+// kind, leaves the layer undrawn with the reason. A CMYK colour ("CMYC",
+// inks in percent) keeps its stored values as well.
 void readSolidColor(ByteReader data, LayerRecord& r) {
   r.layerType = kLayerSolidColor;
   DescriptorValue block;
@@ -78,6 +79,14 @@ void readSolidColor(ByteReader data, LayerRecord& r) {
   } else {
     r.fillColor = 0;
     for (int c = 0; c < 3; ++c) r.fillColor |= static_cast<uint32_t>(std::lround(v[c])) << (16 - 8 * c);
+    if (color->classId == "CMYC") {
+      uint32_t stored = 0;
+      for (const char* key : {"Cyn ", "Mgnt", "Ylw ", "Blck"}) {
+        const double ink = clampNumber(color->number(key), 0, 100) * 2.55;
+        stored = stored << 8 | (255 - static_cast<uint32_t>(std::lround(ink)));
+      }
+      r.fillCmyk = stored;
+    }
   }
 }
 
@@ -450,7 +459,7 @@ bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& do
       }
     }
   }
-  if (!decodeRecords(h, base, records, infos, threads, error)) return false;
+  if (!decodeRecords(h, base, records, infos, threads, doc.pixelMemory, error)) return false;
   // The gradients of a 32-bit document mix in its linear light.
   for (LayerRecord& r : records) r.gradientFill.gradient.linearDocument = h.depth == 32;
   linkGroups(records);

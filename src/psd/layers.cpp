@@ -69,9 +69,26 @@ bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& a
   Buffer adjusted;
   if (!adjusted.copyOf(dst, area)) return false;
   Surface& s = adjusted.surface();
+  // In a Lab document the adjustment acts on the backdrop's RGB colour; in
+  // a grey one what it makes is grey again. CMYK documents adjust each
+  // plane's stored values as RGB components: cyan, magenta and yellow take
+  // the red, green and blue mappings of levels and curves, black only the
+  // composite one.
+  const bool lab = c.plane == Plane::kLab, back = lab || c.plane == Plane::kGrey;
+  const Image backdrop(s);
+  if (lab) planesToRgb(&c.plane, 1, &backdrop, s, area);
+  Adjustment compositeOnly;
+  const Adjustment* adjustment = &*r.adjustment;
+  if (c.plane == Plane::kBlack) {
+    compositeOnly = *r.adjustment;
+    std::fill(compositeOnly.levels.begin() + 1, compositeOnly.levels.end(), LevelsChannel{});
+    std::fill(compositeOnly.curves.begin() + 1, compositeOnly.curves.end(), std::vector<CurvePoint>{});
+    adjustment = &compositeOnly;
+  }
   for (int32_t y = area.top; y < area.bottom; ++y) {
     uint32_t* row = s.row(area.left, y);
-    applyAdjustment(*r.adjustment, row, w);
+    applyAdjustment(*adjustment, row, w);
+    if (back) toPlane(c.plane, row, w);
     for (size_t i = 0; i < w; ++i) row[i] |= 0xFF000000u;
   }
   return drawImage(c, dst, s, area, uint32_t{r.opacity} * r.fillOpacity, &r, r.blendMode, clip, true, 255,
@@ -136,19 +153,61 @@ Box layerBounds(const Context& c, const LayerRecord& r) {
 
 namespace {
 
+// The layer's stored pixels in the plane being drawn, over `area` (inside
+// the layer's box): the document's own colour where the reader kept it
+// (the black plane spread from its one stored value), else the RGB pixels
+// converted.
+void storedContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                   Image& out) {
+  const Box box = boxAt(r.left, r.top, r.width, r.height);
+  const size_t stride = static_cast<size_t>(r.width);
+  switch (c.plane) {
+    case Plane::kRgb:
+    case Plane::kGrey:  // grey pixels are read as three equal components
+      out = Image{box, r.imageData.data(), stride};
+      return;
+    case Plane::kLab:
+    case Plane::kInks:
+      if (r.ownColour.size() != r.imageData.size()) break;
+      out = Image{box, r.ownColour.data(), stride};
+      return;
+    case Plane::kBlack: break;
+  }
+  const Box part = intersect(area, box);
+  const size_t w = static_cast<size_t>(part.right - part.left);
+  scratch.resize(w * static_cast<size_t>(part.bottom - part.top));
+  const bool black = c.plane == Plane::kBlack && r.ownBlack.size() == r.imageData.size();
+  for (int32_t y = part.top; y < part.bottom; ++y) {
+    const size_t from = static_cast<size_t>(y - box.top) * stride + static_cast<size_t>(part.left - box.left);
+    uint32_t* row = &scratch[static_cast<size_t>(y - part.top) * w];
+    if (black) {
+      for (size_t i = 0; i < w; ++i)
+        row[i] = (r.imageData[from + i] & 0xFF000000u) | r.ownBlack[from + i] * 0x010101u;
+    } else {
+      std::copy_n(r.imageData.data() + from, w, row);
+      toPlane(c.plane, row, w);
+    }
+  }
+  out = Image{part, scratch.data(), w};
+}
+
 // The fill of a fill layer over `area` (its pixels or one repeated row).
 bool fillContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
                  Image& out) {
   const size_t w = static_cast<size_t>(area.right - area.left);
   switch (r.layerType) {
     case kLayerSolidColor:
-      scratch.assign(w, 0xFF000000u | r.fillColor);
+      if (r.fillCmyk && (c.plane == Plane::kInks || c.plane == Plane::kBlack))
+        scratch.assign(w, 0xFF000000u | (c.plane == Plane::kInks ? *r.fillCmyk >> 8 : (*r.fillCmyk & 0xFF) * 0x010101u));
+      else
+        scratch.assign(w, toPlane(c.plane, 0xFF000000u | r.fillColor));
       out = Image{area, scratch.data(), 0};
       return true;
     case kLayerGradientFill:
       scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
       renderGradientFill(r.gradientFill, r.gradientFill.alignWithLayer ? fillReference(c, r) : c.canvas, area,
                          scratch.data());
+      toPlane(c.plane, scratch.data(), scratch.size());
       out = Image{area, scratch.data(), w};
       return true;
     case kLayerPatternFill: {
@@ -156,6 +215,7 @@ bool fillContent(const Context& c, const LayerRecord& r, const Box& area, std::v
       if (!pattern) return false;
       scratch.resize(w * static_cast<size_t>(area.bottom - area.top));
       renderPatternFill(r.patternFill, *pattern, area, scratch.data());
+      toPlane(c.plane, scratch.data(), scratch.size());
       out = Image{area, scratch.data(), w};
       return true;
     }
@@ -190,7 +250,7 @@ bool pathContent(Context& c, const LayerRecord& r, const Box& area, std::vector<
 bool layerContent(Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
                   Image& out) {
   if (drawsStoredPixels(r)) {
-    out = Image{boxAt(r.left, r.top, r.width, r.height), r.imageData.data(), static_cast<size_t>(r.width)};
+    storedContent(c, r, area, scratch, out);
     return true;
   }
   if (builtFromPath(r)) return pathContent(c, r, area, scratch, out);
@@ -217,9 +277,9 @@ bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint
   const BlendRanges* blendIf = ranges && ranges->active() && (colorMode == 3 || colorMode == 1) ? ranges : nullptr;
   const uint8_t* random = mode == BlendMode::kDissolve ? c.randomTable() : nullptr;
   const bool keepAlpha = (clip && !clip->over) || atop;
-  const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha)
-                           : keepAlpha ? rowBlenderAtop(mode)
-                                       : rowBlender(mode);
+  const RowBlender blend = fillInBlend ? rowBlenderWithFill(mode, keepAlpha, c.linearLight)
+                           : keepAlpha ? rowBlenderAtop(mode, c.linearLight)
+                                       : rowBlender(mode, c.linearLight);
   std::vector<uint8_t> cover(static_cast<size_t>(n));
   const size_t canvasWidth = static_cast<size_t>(c.canvas.right);
   for (int32_t y = area.top; y < area.bottom; ++y) {
@@ -304,7 +364,7 @@ bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, c
   for (int32_t y = area.top; y < area.bottom; ++y) {
     const uint32_t* cov = shape.surface().row(area.left, y);
     for (size_t i = 0; i < w; ++i) t[i] = static_cast<uint8_t>(cov[i] >> 24);
-    mixRow(dst.row(area.left, y), over.surface().row(area.left, y), t.data(), static_cast<int>(w));
+    mixRow(dst.row(area.left, y), over.surface().row(area.left, y), t.data(), static_cast<int>(w), c.linearLight);
   }
   return true;
 }

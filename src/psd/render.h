@@ -72,16 +72,45 @@ class Buffer {
   Surface surface_;
 };
 
+// ---- planes.cpp ----
+
+// What a render's pixels hold. Documents blend in their own colour space:
+// an RGB document (and a bitmap, indexed, duotone or multichannel one, read
+// as RGB) in RGB; a grey document in one grey channel, held as three equal
+// components, which every blend mode keeps equal; a Lab document in its
+// stored L, a, b values; a CMYK document in its stored values (255 - ink),
+// cyan, magenta and yellow in one render and black (three equal
+// components) in a second, every blend mode acting on each ink as on an
+// RGB component. Hue, saturation, colour and luminosity therefore mix
+// cyan, magenta and yellow as RGB and take black from the backdrop (hue,
+// saturation, colour) or the layer (luminosity); darker and lighter colour
+// choose in each render by its own components.
+enum class Plane : uint8_t { kRgb, kGrey, kLab, kInks, kBlack };
+
+// The planes `document` is drawn in, one render each (1 or 2), into `out`.
+int planesOf(const Document& document, Plane out[2]);
+// Whether a plane needs its own canvas, converted to RGB at the end.
+inline bool ownCanvas(Plane p) { return p == Plane::kLab || p == Plane::kInks || p == Plane::kBlack; }
+// A colour the renderer makes in RGB (fills, patterns, effects) in the
+// plane, through the reverse of the reader's conversion; alpha kept.
+uint32_t toPlane(Plane plane, uint32_t argb);
+void toPlane(Plane plane, uint32_t* pixels, size_t n);
+// The RGB of `box` of the canvases of `planes` (in planesOf's order) into
+// `rgb`, the reader's conversion; every surface is addressed in canvas space.
+void planesToRgb(const Plane* planes, int count, const Image* canvases, const Surface& rgb, const Box& box);
+
 // ---- blend.cpp ----
 
 // Lays `n` source pixels over `dst` with per-pixel coverage `cover`
 // (0..255): the blend mode's result where the backdrop is opaque, the
 // source colour where it is transparent, source-over alpha.
 using RowBlender = void (*)(uint32_t* dst, const uint32_t* src, const uint8_t* cover, int n);
-RowBlender rowBlender(BlendMode mode);
+// `linearLight` (32-bit documents): colours mix by coverage in linear
+// light, the 8-bit values being linear light raised to 1/2.2.
+RowBlender rowBlender(BlendMode mode, bool linearLight);
 // The same with the backdrop's alpha kept: the backdrop colour moves towards
 // the blend result by `cover` (adjustments and clipped drawing).
-RowBlender rowBlenderAtop(BlendMode mode);
+RowBlender rowBlenderAtop(BlendMode mode, bool linearLight);
 // The modes in which Photoshop takes fill opacity into the blend itself
 // rather than mixing the result in like opacity: colour and linear burn,
 // colour and linear dodge, vivid and linear light, hard mix, difference.
@@ -89,10 +118,10 @@ bool fillActsInBlend(BlendMode mode);
 // A row blender for those modes whose sources carry the fill opacity in
 // their alpha byte (coverage still comes from `cover`); any other mode
 // gives rowBlender(mode), or rowBlenderAtop(mode) when `atop`.
-RowBlender rowBlenderWithFill(BlendMode mode, bool atop);
+RowBlender rowBlenderWithFill(BlendMode mode, bool atop, bool linearLight);
 // Moves `dst` towards `src` by `t` (0..255), premultiplied: a pass-through
 // group's opacity and masks.
-void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n);
+void mixRow(uint32_t* dst, const uint32_t* src, const uint8_t* t, int n, bool linearLight);
 
 // ---- masks.cpp ----
 
@@ -127,13 +156,15 @@ class MaskRows {
 struct Context {
   const Document& document;
   Box canvas;
+  Plane plane = Plane::kRgb;  // the plane being drawn
+  bool linearLight;           // a 32-bit document: colours mix in linear light
   std::vector<uint8_t> random;  // dissolve's table, one byte per canvas pixel, made on first use
   // What knockout items knock out to: the start of the group being drawn
   // (shallow) and of the innermost isolated group (deep). Null or an image
   // without pixels: transparency (the top level, an isolated group).
   const Image* knockoutBackdrop = nullptr;
   const Image* deepKnockoutBackdrop = nullptr;
-  explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height} {}
+  explicit Context(const Document& d) : document(d), canvas{0, 0, d.width, d.height}, linearLight(d.depth == 32) {}
   const uint8_t* randomTable();
   const Image* knockoutTo(Knockout k) const { return k == Knockout::kDeep ? deepKnockoutBackdrop : knockoutBackdrop; }
 };

@@ -95,6 +95,7 @@ bool drawShapeStroke(Context& c, const LayerRecord& r, Surface& dst, const Box& 
     if (!pattern) return true;
     renderPatternFill(s.pattern, *pattern, area, pixels.data());
   }
+  toPlane(c.plane, pixels.data(), n);
   const std::vector<float> cover = band(r, area);
   for (size_t k = 0; k < n; ++k) {
     const uint32_t a = static_cast<uint32_t>(std::lround(static_cast<float>(pixels[k] >> 24) * cover[k]));

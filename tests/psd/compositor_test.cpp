@@ -76,12 +76,15 @@ const std::vector<ModeCase>& separableModes() {
       {"over", [](double b, double s) { return hardRef(s, b); }},
       {"hLit", hardRef},
       {"sLit", [](double b, double s) {
-         return s <= 0.5 ? 2 * b * s + b * b * (1 - 2 * s) : 2 * b * (1 - s) + std::sqrt(b) * (2 * s - 1);
+         const double d = b <= 0.25 ? ((16 * b - 12) * b + 4) * b : std::sqrt(b);
+         return s <= 0.5 ? 2 * b * s + b * b * (1 - 2 * s) : b + (2 * s - 1) * (d - b);
        }},
-      {"vLit", [](double b, double s) { return s < 0.5 ? burnRef(b, 2 * s) : dodgeRef(b, 2 * (s - 0.5)); }},
+      {"vLit", [](double b, double s) {
+         return s <= 0 ? 0 : s < 0.5 ? burnRef(b, 2 * s) : dodgeRef(b, 2 * (s - 0.5));
+       }},
       {"lLit", [](double b, double s) { return std::clamp(b + 2 * s - 1, 0.0, 1.0); }},
       {"pLit", [](double b, double s) { return s < 0.5 ? std::min(b, 2 * s) : std::max(b, 2 * s - 1); }},
-      {"hMix", [](double b, double s) { return b + s >= 1 ? 1.0 : 0.0; }},
+      {"hMix", [](double b, double s) { return b + s > 1 + 1e-9 ? 1.0 : 0.0; }},
       {"diff", [](double b, double s) { return std::abs(b - s); }},
       {"smud", [](double b, double s) { return b + s - 2 * b * s; }},
       {"fsub", [](double b, double s) { return std::max(0.0, b - s); }},

@@ -11,6 +11,7 @@
 #include "psd/reader.h"
 #include "support/descriptor_bytes.h"
 #include "support/psd_writer.h"
+#include "support/render_psd.h"
 
 namespace korvex::psd {
 namespace {
@@ -22,14 +23,7 @@ std::vector<uint32_t> render(int width, const std::vector<PsdRecord>& records) {
   test::PsdOptions o;
   o.width = width;
   o.height = 1;
-  const std::string bytes = test::makePsd(o, records);
-  Document d;
-  std::string error;
-  EXPECT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
-  Compositor compositor(d);
-  Box touched;
-  EXPECT_TRUE(compositor.compositeDocument(touched));
-  return std::vector<uint32_t>(compositor.canvas(), compositor.canvas() + width);
+  return test::renderPsd(o, records);
 }
 
 // An invert adjustment layer: a record without pixels whose only settings

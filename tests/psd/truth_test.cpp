@@ -60,12 +60,6 @@ const Known kKnown[] = {
      "shadow about a pixel short of Photoshop's; glows and satin within 10-30 levels"},
     {"psd-tools/tests/psd_files/passthrough_fill_blendmode.psd", 63.37, 19,
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
-    {"psd-tools/tests/psd_files/blend-modes/cmyk-blend-modes.psd", 93.19, 255,
-     "blending in CMYK and dissolve's random pattern"},
-    {"psd-tools/tests/psd_files/gradient-fill.psd", 97.45, 71,
-     "32-bit gradient fill: ramp in linear light against the merged image"},
-    {"psd-tools/tests/psd_files/descriptors/stroke-color-descriptors-lab.psd", 96.87, 14,
-     "Lab document blended in RGB"},
     {"psd-tools/tests/psd_files/layer_comps.psb", 47.43, 146,
      "a linear dodge bevel highlight at 15 % (Photoshop adds colour times opacity rather than mixing), "
      "gradient overlays, stroke edges"},

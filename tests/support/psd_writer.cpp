@@ -183,15 +183,20 @@ std::string encodeChannel(const std::vector<uint8_t>& values, int width, int hei
 
 uint8_t component(uint32_t argb, int shift) { return static_cast<uint8_t>(argb >> shift); }
 
-// The colour channels of the mode from 0xAARRGGBB pixels: RGB as is,
-// Grayscale takes the red component, CMYK stores R, G, B and K = 255 (with
-// no black ink, stored C, M, Y equal R, G, B since PSD stores 255 - ink).
-std::vector<std::vector<uint8_t>> colorPlanes(const std::vector<uint32_t>& pixels, int colorMode) {
-  int count = colorMode == 3 ? 3 : colorMode == 4 ? 4 : 1;
+int colorChannelCount(int colorMode) { return colorMode == 3 || colorMode == 9 ? 3 : colorMode == 4 ? 4 : 1; }
+
+// The colour channels of the mode from 0xAARRGGBB pixels: RGB (and Lab's
+// stored L, a, b) as is, Grayscale takes the red component, CMYK stores R,
+// G, B as C, M, Y (PSD stores 255 - ink) and K from `black` (255, no black
+// ink, when empty).
+std::vector<std::vector<uint8_t>> colorPlanes(const std::vector<uint32_t>& pixels, int colorMode,
+                                              const std::vector<uint8_t>& black = {}) {
+  int count = colorChannelCount(colorMode);
   std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(count), std::vector<uint8_t>(pixels.size()));
   for (size_t i = 0; i < pixels.size(); ++i) {
     for (int c = 0; c < count; ++c) {
-      planes[static_cast<size_t>(c)][i] = c == 3 ? 255 : component(pixels[i], 16 - 8 * c);
+      planes[static_cast<size_t>(c)][i] =
+          c == 3 ? (i < black.size() ? black[i] : 255) : component(pixels[i], 16 - 8 * c);
     }
   }
   return planes;
@@ -283,7 +288,7 @@ std::vector<ChannelOut> layerChannels(const PsdOptions& o, const PsdRecord& r) {
     for (size_t i = 0; i < px.size(); ++i) alpha[i] = component(px[i], 24);
     out.push_back({-1, encodeChannel(alpha, w, h, o.depth, o.compression, true, o.psb)});
   }
-  auto planes = colorPlanes(px, o.colorMode);
+  auto planes = colorPlanes(px, o.colorMode, r.black);
   for (size_t c = 0; c < planes.size(); ++c)
     out.push_back({static_cast<int16_t>(c), encodeChannel(planes[c], w, h, o.depth, o.compression, false, o.psb)});
   if (r.hasMask) {
@@ -506,7 +511,7 @@ std::string makePsd(const PsdOptions& o, const std::vector<PsdRecord>& records) 
   b.raw("8BPS");
   b.u16(o.psb ? 2 : 1);
   b.zeros(6);
-  b.u16(o.colorMode == 3 ? 3 : o.colorMode == 4 ? 4 : 1);
+  b.u16(static_cast<uint32_t>(colorChannelCount(o.colorMode)));
   b.u32(static_cast<uint32_t>(o.height));
   b.u32(static_cast<uint32_t>(o.width));
   b.u16(static_cast<uint32_t>(o.depth));

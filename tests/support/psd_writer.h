@@ -38,6 +38,7 @@ struct PsdRecord {
   std::u16string unicodeName;   // written as "luni" when not empty
   int32_t top = 0, left = 0, width = 0, height = 0;
   std::vector<uint32_t> pixels; // width*height 0xAARRGGBB, straight alpha
+  std::vector<uint8_t> black;   // CMYK: width*height stored black values (255 - ink); empty: no black ink
   bool hidden = false;          // flags bit 1
   bool transparency = true;     // false: no alpha channel (3 channels: the background layer)
   std::string blendMode = "norm";  // four-character key; groups default to "pass" in group()
@@ -60,7 +61,9 @@ struct PsdOptions {
   // 8, 16 (v stored as v*257) or 32 (colour as the linear float (v/255)^2.2,
   // alpha and masks as v/255); 1 only with no layers.
   int depth = 8;
-  int colorMode = 3;             // 3 RGB, 1 Grayscale (the red component), 4 CMYK (no black ink), 0 Bitmap
+  // 3 RGB, 1 Grayscale (the red component), 4 CMYK (R, G, B stored as C, M,
+  // Y; black from PsdRecord::black), 9 Lab (R, G, B stored as L, a, b), 0 Bitmap
+  int colorMode = 3;
   PsdCompression compression = PsdCompression::kRle;  // every layer channel
   // A merged image composed of the visible pixel layers (normal mode, with
   // opacity) over white; false writes an all-white merged image.
