@@ -125,14 +125,41 @@ TEST(ShapeStroke, WithoutStoredPixelsIsDrawnFromThePath) {
   EXPECT_EQ(hollow.alpha(3, 3), 0);
 }
 
-TEST(ShapeStroke, LiesOverTheShapesClippedLayers) {
-  // Stored pixels hold fill and stroke as one (blue inside, a red ring);
-  // a green layer clipped to the shape covers the fill but not the ring.
+// A shape layer with stored pixels, which hold fill and stroke as one:
+// blue inside, a red ring one pixel wide.
+PsdRecord storedShape() {
   PsdRecord shape = test::solidLayer("shape", 2, 2, 4, 4, kBlue);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x)
       if (x == 0 || y == 0 || x == 3 || y == 3) shape.pixels[static_cast<size_t>(y * 4 + x)] = kRed;
   shape.blocks = {{"vscg", std::string(4, '\0')}, {"vsms", kSquare}, {"vstk", strokeBlock(StrokeSettings{})}};
+  return shape;
+}
+
+TEST(ShapeStroke, LiesOverTheShapesColourOverlay) {
+  // A green colour overlay covers the fill; the stroke lies over it.
+  test::Bytes b;
+  b.u32(0).u32(16).object("null", 2);
+  b.item("masterFXSwitch", "bool").u8(1);
+  b.item("SoFi", "Objc").object("SoFi", 4);
+  b.item("enab", "bool").u8(1);
+  b.item("Md  ", "enum").id("BlnM").id("Nrml");
+  b.item("Opct", "UntF").raw("#Prc").f64(100);
+  b.item("Clr ", "Objc").object("RGBC", 3);
+  b.item("Rd  ", "doub").f64(0).item("Grn ", "doub").f64(255).item("Bl  ", "doub").f64(0);
+  PsdRecord shape = storedShape();
+  shape.blocks.emplace_back("lfx2", b.s);
+  Rendered r;
+  render(r, 8, 8, {shape});
+  EXPECT_EQ(r.at(2, 3), kRed);
+  EXPECT_EQ(r.at(5, 2), kRed);
+  EXPECT_EQ(r.at(3, 4), kGreen);
+  EXPECT_EQ(r.alpha(6, 6), 0);
+}
+
+TEST(ShapeStroke, LiesOverTheShapesClippedLayers) {
+  // A green layer clipped to the shape covers the fill but not the ring.
+  PsdRecord shape = storedShape();
   PsdRecord clipped = test::solidLayer("over", 0, 0, 8, 8, kGreen);
   clipped.clipping = true;
   Rendered r;
