@@ -283,8 +283,10 @@ bool parseLayerEffects(const DescriptorValue& block, const GlobalLight& light, L
 //   "strokeStyleContent"            object: "solidColorLayer" ("Clr "),
 //                                   "gradientLayer" or "patternLayer" (the
 //                                   items of gradient and pattern fill layers)
-// Caps, joins, dashes and the miter limit are read by Photoshop alone: the
-// stroke is drawn solid with the joins a distance band gives.
+//   "strokeStyleLineDashSet"        list: the dash pattern, empty for a solid line
+// Caps, joins and the miter limit are read by Photoshop alone: the stroke
+// is drawn with the joins a distance band gives. Dashed strokes are not
+// drawn (the stored pixels still show them).
 bool parseShapeStroke(const DescriptorValue& block, ShapeStroke& out, std::string& error) {
   out = ShapeStroke();
   if (block.kind != DescriptorKind::kObject) {
@@ -292,6 +294,10 @@ bool parseShapeStroke(const DescriptorValue& block, ShapeStroke& out, std::strin
     return false;
   }
   out.enabled = block.boolean("strokeEnabled", false);
+  if (out.enabled && !block.list("strokeStyleLineDashSet").empty()) {
+    error = "dashed strokes are not drawn";
+    return false;
+  }
   out.fillEnabled = block.boolean("fillEnabled", true);
   out.width = clampNumber(block.number("strokeStyleLineWidth", 1), 0, kMaxLength);
   const std::string align = block.enumValue("strokeStyleLineAlignment");

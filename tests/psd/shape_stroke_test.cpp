@@ -25,12 +25,14 @@ struct StrokeSettings {
   bool fill = true;
   const char* mode = "Nrml";
   double opacity = 100;
+  bool dashed = false;  // a dash list of one dash, 2 widths long
 };
 
 // A "vstk" block: a red stroke with `s`.
 std::string strokeBlock(const StrokeSettings& s) {
   test::Bytes b;
-  b.u32(16).object("strokeStyle", 7);
+  b.u32(16).object("strokeStyle", s.dashed ? 8 : 7);
+  if (s.dashed) b.item("strokeStyleLineDashSet", "VlLs").u32(1).raw("UntF").raw("#Nne").f64(2);
   b.item("strokeEnabled", "bool").u8(1);
   b.item("fillEnabled", "bool").u8(s.fill ? 1 : 0);
   b.item("strokeStyleLineWidth", "UntF").raw("#Pxl").f64(s.width);
@@ -84,6 +86,15 @@ TEST(ShapeStroke, ReadsItsSettings) {
   ASSERT_EQ(d.document.layerRecords[0].leftOut.size(), 1u);
   EXPECT_EQ(d.document.layerRecords[0].leftOut[0].rfind("shape stroke (", 0), 0u);
   EXPECT_EQ(d.at(2, 3), kBlue);
+
+  // A dashed stroke is left out the same way.
+  StrokeSettings dashes;
+  dashes.dashed = true;
+  Rendered e;
+  render(e, 8, 8, {emptyShape(dashes)});
+  EXPECT_FALSE(e.document.layerRecords[0].shapeStroke);
+  ASSERT_EQ(e.document.layerRecords[0].leftOut.size(), 1u);
+  EXPECT_NE(e.document.layerRecords[0].leftOut[0].find("dashed"), std::string::npos);
 }
 
 TEST(ShapeStroke, WithoutStoredPixelsIsDrawnFromThePath) {
