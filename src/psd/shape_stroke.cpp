@@ -8,7 +8,8 @@
 // band is measured by distance from the path's edge: inside strokes span
 // the path's coverage less the coverage shrunk by the width, outside
 // strokes the coverage grown by the width less the coverage itself, centre
-// strokes half of each.
+// strokes half of each. Where the layer has stored pixels, their alpha
+// beyond the path is the outer part, mitred corners as Photoshop drew them.
 #include <algorithm>
 #include <cmath>
 
@@ -22,6 +23,13 @@ namespace {
 // How far the stroke's band can lie from the path's edge, in whole pixels.
 int32_t bandWidth(const ShapeStroke& s) {
   return static_cast<int32_t>(std::ceil(s.alignment == StrokePosition::kCenter ? s.width / 2 : s.width));
+}
+
+// The alpha of the layer's stored pixel at (x, y), 0 beyond them.
+uint32_t storedAlpha(const LayerRecord& r, int32_t x, int32_t y) {
+  const int64_t dx = int64_t{x} - r.left, dy = int64_t{y} - r.top;
+  if (dx < 0 || dy < 0 || dx >= r.width || dy >= r.height) return 0;
+  return r.imageData[static_cast<size_t>(dy) * static_cast<size_t>(r.width) + static_cast<size_t>(dx)] >> 24;
 }
 
 // The band's coverage (0..1) over `area`, row by row.
@@ -41,16 +49,20 @@ std::vector<float> band(const LayerRecord& r, const Box& area) {
   detail::Coverage outside = shape, grown, shrunkOutside;
   detail::invert(outside);
   const double reach = s.alignment == StrokePosition::kCenter ? s.width / 2 : s.width;
-  // The band: what the grown shape adds (outside and centre strokes) and
-  // what the shrunk shape loses (inside and centre strokes).
-  if (s.alignment != StrokePosition::kInside) detail::dilate(shape, reach, grown);
+  // The band: what the grown shape adds (outside and centre strokes; with
+  // stored pixels, their alpha beyond the path) and what the shrunk shape
+  // loses (inside and centre strokes).
+  const bool stored = !r.imageData.empty();
+  if (s.alignment != StrokePosition::kInside && !stored) detail::dilate(shape, reach, grown);
   if (s.alignment != StrokePosition::kOutside) detail::dilate(outside, reach, shrunkOutside);
   const size_t w = static_cast<size_t>(area.right - area.left);
   std::vector<float> out(w * static_cast<size_t>(area.bottom - area.top));
   for (int32_t y = area.top; y < area.bottom; ++y)
     for (size_t i = 0; i < w; ++i) {
       const size_t k = shape.index(area.left - plane.left + static_cast<int32_t>(i), y - plane.top);
-      const float added = grown.values.empty() ? 0 : grown.values[k] - shape.values[k];
+      float added = grown.values.empty() ? 0 : grown.values[k] - shape.values[k];
+      if (stored && s.alignment != StrokePosition::kInside)
+        added = static_cast<float>(storedAlpha(r, area.left + static_cast<int32_t>(i), y)) / 255 - shape.values[k];
       const float lost = shrunkOutside.values.empty() ? 0 : shrunkOutside.values[k] - outside.values[k];
       out[static_cast<size_t>(y - area.top) * w + i] = std::clamp(added + lost, 0.0f, 1.0f);
     }

@@ -181,6 +181,21 @@ TEST(ShapeStroke, LiesOverTheShapesClippedLayers) {
   EXPECT_EQ(r.at(4, 4), kGreen);
   EXPECT_EQ(r.alpha(1, 1), 0);
 
+  // Outside, its stored pixels a square ring around the path: the ring's
+  // mitred corners come from them.
+  StrokeSettings out;
+  out.alignment = "strokeStyleAlignOutside";
+  PsdRecord wide = test::solidLayer("wide", 1, 1, 6, 6, kRed);
+  for (int y = 1; y < 5; ++y)
+    for (int x = 1; x < 5; ++x) wide.pixels[static_cast<size_t>(y * 6 + x)] = kBlue;
+  wide.blocks = {{"vscg", std::string(4, '\0')}, {"vsms", kSquare}, {"vstk", strokeBlock(out)}};
+  Rendered o;
+  render(o, 8, 8, {wide, clipped});
+  EXPECT_EQ(o.at(1, 1), kRed);
+  EXPECT_EQ(o.at(6, 3), kRed);
+  EXPECT_EQ(o.at(2, 2), kGreen);
+  EXPECT_EQ(o.alpha(0, 0), 0);
+
   // A multiply stroke at half opacity (128) over green: green times red is
   // black, so green falls by 128 to 127.
   StrokeSettings dark;
