@@ -89,7 +89,7 @@ int main() {
   std::printf("PackCells (trim, place, copy, bleed): %.2f s, atlas %d x %d\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
               pack.textureWidth(), pack.textureHeight());
-  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas().data());
+  const auto* bgra = reinterpret_cast<const uint8_t*>(pack.atlas());
   const int32_t w = pack.textureWidth(), h = pack.textureHeight();
   measure("libpng, one stream", dir.file("single.png"), [&](std::FILE* f) {
     return korvex::test::writeSingleStream(f, bgra, w, h);

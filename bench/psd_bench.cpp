@@ -202,8 +202,8 @@ bool runBinary(const std::string& binary, const std::string& path, const std::st
   close(fds[0]);
   int status = 1;
   rusage usage{};
-  // The 30 group cells, each nearly as large as the canvas, do not fit one
-  // atlas: the conversion stops with exit 1 after reading every group.
+  // Exit 1 counts too: a build whose atlas cannot hold the 30 group cells
+  // stops there after reading every group.
   if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 1 || lastRead == 0) {
     std::fprintf(stderr, "%s failed on %s:\n%s", binary.c_str(), path.c_str(), all.c_str());
     return false;

@@ -78,7 +78,7 @@ Status ConvertToVT::writeAtlas(platform::OutputSet& outputs) const {
     Status folder = platform::createFolders(texturePath.substr(0, slash + 1));
     if (!folder) return folder.withMessage("error: write_png " + texturePath + "\n");
   }
-  return write_png(reinterpret_cast<const uint8_t*>(texturePack.atlas().data()), texturePack.textureWidth(),
+  return write_png(reinterpret_cast<const uint8_t*>(texturePack.atlas()), texturePack.textureWidth(),
                    texturePack.textureHeight(), texturePath, outputs);
 }
 

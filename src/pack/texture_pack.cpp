@@ -54,6 +54,8 @@ Status packingFailure(std::string message) {
   return Status::failure(Status::Code::kLimit, std::move(message), "");
 }
 
+Status noMemoryForAtlas() { return Status::failure(Status::Code::kLimit, "", "out of memory"); }
+
 std::string messageLine(const char* label) { return formatMessage(label) + "\n"; }
 
 // The orders of Pack, the values of the sortmode setting.
@@ -85,7 +87,7 @@ Status VTTexturePack::PackCells(const PackSettings& settings, const CellTable& t
   Status valid = checkSettings(settings);
   if (!valid) return valid;
   cells.clear();
-  Configure(settings);
+  if (!Configure(settings)) return noMemoryForAtlas();
   for (int32_t i = 0; i < table.cellCount(); ++i) {
     const std::string& name = table.cellNames[static_cast<size_t>(i)];
     AddCell(table.cells[static_cast<size_t>(i)].get(), name, kindOf(name));
@@ -94,9 +96,9 @@ Status VTTexturePack::PackCells(const PackSettings& settings, const CellTable& t
   return PackTexture(lines);
 }
 
-void VTTexturePack::Configure(const PackSettings& settings) {
+bool VTTexturePack::Configure(const PackSettings& settings) {
   settings_ = settings;
-  SetTextureSize(settings.textureWidth, settings.textureHeight);
+  return SetTextureSize(settings.textureWidth, settings.textureHeight);
 }
 
 void VTTexturePack::AddCell(const CellImage* image, const std::string& name, CellKind kind) {
@@ -161,9 +163,9 @@ void VTTexturePack::AddCell(const CellImage* image, const std::string& name, Cel
 }
 
 // Only the written areas and the one-pixel rim that bleeding may reach hold
-// anything but 0, so clearing them leaves the whole buffer 0; it is then
-// resized, new pixels 0, instead of being filled anew.
-void VTTexturePack::SetTextureSize(int32_t width, int32_t height) {
+// anything but 0, so clearing them leaves the whole buffer 0; a smaller
+// atlas then uses it as it is, a larger one takes fresh pages (zeros).
+bool VTTexturePack::SetTextureSize(int32_t width, int32_t height) {
   for (const Box& b : written_) {
     const int32_t x0 = std::max(b.left - 1, 0), x1 = std::min(b.right + 1, textureWidth_);
     for (int32_t y = std::max(b.top - 1, 0); y < std::min(b.bottom + 1, textureHeight_); ++y)
@@ -171,9 +173,16 @@ void VTTexturePack::SetTextureSize(int32_t width, int32_t height) {
                   x1 - x0, 0u);
   }
   written_.clear();
-  atlas_.resize(static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)));
   textureWidth_ = width;
   textureHeight_ = height;
+  const size_t bytes = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)) * 4;
+  if (bytes > atlasMemory_.size() && !atlasMemory_.allocate(bytes)) {
+    textureWidth_ = textureHeight_ = 0;
+    atlas_ = nullptr;
+    return false;
+  }
+  atlas_ = reinterpret_cast<uint32_t*>(atlasMemory_.data());
+  return true;
 }
 
 void VTTexturePack::Blit(const CellImage& image, int32_t left, int32_t top, int32_t right,
@@ -330,8 +339,7 @@ Status VTTexturePack::chooseStartSize(LadderSteps& steps, const LineSink& lines)
   }
   const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
   lines(formatMessage("INFO_0001", w, h));
-  SetTextureSize(w, h);
-  return Status::ok();
+  return SetTextureSize(w, h) ? Status::ok() : noMemoryForAtlas();
 }
 
 Status VTTexturePack::grow(LadderSteps& steps, const LineSink& lines) {
@@ -347,7 +355,7 @@ Status VTTexturePack::grow(LadderSteps& steps, const LineSink& lines) {
   }
   if (!grown) return packingFailure(messageLine("ERROT_0009"));
   const int32_t w = side(givenW, steps.width), h = side(givenH, steps.height);
-  SetTextureSize(w, h);
+  if (!SetTextureSize(w, h)) return noMemoryForAtlas();
   lines(formatMessage("INFO_0001", w, h));
   return Status::ok();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/cell_image.h"
+#include "platform/platform.h"
 #include "platform/status.h"
 
 namespace korvex {
@@ -75,13 +76,14 @@ class VTTexturePack {
                    const std::vector<std::string>& placeholderNames, const LineSink& lines);
 
   // Keeps the settings for the cells added next and for PackTexture; the
-  // atlas takes the given size.
-  void Configure(const PackSettings& settings);
+  // atlas takes the given size. False as for SetTextureSize.
+  bool Configure(const PackSettings& settings);
   // Builds the record of one cell, trimmed to its visible pixels, with its
   // padded size, and appends it. Markers and root are kept but never placed.
   void AddCell(const CellImage* image, const std::string& name, CellKind kind);
-  // Stores the size; the atlas becomes width x height pixels, all 0.
-  void SetTextureSize(int32_t width, int32_t height);
+  // Stores the size; the atlas becomes width x height pixels, all 0. False,
+  // with an empty atlas, when there is no memory for it.
+  bool SetTextureSize(int32_t width, int32_t height);
   // Chooses the texture size, places and copies the cells, growing the
   // texture until they fit, and bleeds the edges; the atlas is then ready to
   // be written. Progress lines go to `lines`; a failure (the cells do not
@@ -104,7 +106,7 @@ class VTTexturePack {
   int32_t textureWidth() const { return textureWidth_; }
   int32_t textureHeight() const { return textureHeight_; }
   // textureWidth*textureHeight pixels 0xAARRGGBB, top row first.
-  const std::vector<uint32_t>& atlas() const { return atlas_; }
+  const uint32_t* atlas() const { return atlas_; }
 
   // The packing records, in packing order after a run; the cell map writer
   // moves their canvas positions by the pivots.
@@ -130,7 +132,10 @@ class VTTexturePack {
   PackSettings settings_;
   int32_t textureWidth_ = 0;
   int32_t textureHeight_ = 0;
-  std::vector<uint32_t> atlas_;
+  // The atlas in page memory: a large one is otherwise zero-filled page by
+  // page. Beyond the size in use it holds zeros too.
+  platform::PageBlock atlasMemory_;
+  uint32_t* atlas_ = nullptr;
   // Atlas areas written since the atlas was last cleared: the only places
   // that can hold a visible pixel.
   std::vector<Box> written_;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace korvex::platform {
 namespace {
@@ -216,6 +217,99 @@ bool FileBytes::open(const std::string& path, std::string& error) {
   data_ = copy_.data();
   size_ = used;
   return true;
+}
+
+namespace {
+
+// The size of a transparent huge page (x86-64 and arm64 with 4 KiB pages).
+constexpr size_t kHugePage = size_t{2} << 20;
+// An arena's blocks double from the first to the largest: a small
+// document's few buffers take small pages, a large one's soon huge ones.
+constexpr size_t kFirstArenaBlock = size_t{256} << 10;
+constexpr size_t kLargestArenaBlock = size_t{64} << 20;
+
+// `bytes` rounded up to whole pages; `bytes` is at most SIZE_MAX less a
+// huge page.
+size_t wholePages(size_t bytes) {
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+}  // namespace
+
+PageBlock::~PageBlock() { release(); }
+
+PageBlock::PageBlock(PageBlock&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+PageBlock& PageBlock::operator=(PageBlock&& other) noexcept {
+  if (this != &other) {
+    release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+void PageBlock::release() {
+  if (data_) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool PageBlock::allocate(size_t bytes) {
+  release();
+  if (bytes == 0) return true;
+  if (bytes > SIZE_MAX - 2 * kHugePage) return false;
+  const size_t size = wholePages(bytes);
+  // A huge block is mapped with room to start on a 2 MiB boundary; the
+  // slack on either side goes back at once.
+  const bool huge = size >= kHugePage;
+  const size_t span = huge ? size + kHugePage : size;
+  void* map = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) return false;
+  uint8_t* start = static_cast<uint8_t*>(map);
+  if (huge) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(start);
+    uint8_t* aligned = start + ((kHugePage - address % kHugePage) % kHugePage);
+    if (aligned > start) ::munmap(start, static_cast<size_t>(aligned - start));
+    const size_t tail = span - static_cast<size_t>(aligned - start) - size;
+    if (tail > 0) ::munmap(aligned + size, tail);
+    start = aligned;
+    // Only advice: refused where huge pages are not available.
+    ::madvise(start, size, MADV_HUGEPAGE);
+  }
+  data_ = start;
+  size_ = size;
+  return true;
+}
+
+uint8_t* PageArena::allocate(size_t bytes) {
+  constexpr size_t kAlign = 64;
+  if (bytes > SIZE_MAX - kAlign) return nullptr;
+  const size_t need = (bytes + kAlign - 1) / kAlign * kAlign;
+  if (blocks_.empty() || blocks_.back().pages.size() - blocks_.back().used < need) {
+    // The block left behind keeps only what it handed out.
+    if (!blocks_.empty()) trimBlock(blocks_.back());
+    const size_t next = blocks_.empty() ? kFirstArenaBlock
+                                        : std::min(2 * blocks_.back().pages.size(), kLargestArenaBlock);
+    Block block;
+    if (!block.pages.allocate(std::max(need, next))) return nullptr;
+    blocks_.push_back(std::move(block));
+  }
+  Block& last = blocks_.back();
+  uint8_t* p = last.pages.data() + last.used;
+  last.used += need;
+  return p;
+}
+
+void PageArena::trim() {
+  for (Block& b : blocks_) trimBlock(b);
+}
+
+void PageArena::trimBlock(Block& b) {
+  const size_t kept = wholePages(b.used);
+  if (kept < b.pages.size()) ::madvise(b.pages.data() + kept, b.pages.size() - kept, MADV_DONTNEED);
 }
 
 void writeConsole(const std::string& bytes) {

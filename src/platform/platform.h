@@ -81,6 +81,57 @@ class FileBytes {
   std::vector<uint8_t> copy_;
 };
 
+// A block of memory taken straight from the system in whole pages, for
+// large pixel buffers; given back when the object goes. Fresh pages cost a
+// fault each on first touch (a large share of the time a big document
+// takes), so a block of 2 MiB or more starts on a 2 MiB boundary and asks
+// for transparent huge pages: the system then faults it in 2 MiB at a
+// time. Where huge pages are off, it is ordinary memory. The contents
+// start as zeros.
+class PageBlock {
+ public:
+  PageBlock() = default;
+  ~PageBlock();
+  PageBlock(PageBlock&& other) noexcept;
+  PageBlock& operator=(PageBlock&& other) noexcept;
+  PageBlock(const PageBlock&) = delete;
+  PageBlock& operator=(const PageBlock&) = delete;
+
+  // Replaces the block with one of at least `bytes` bytes (none for 0).
+  // False, with no block, when the system has no memory for it.
+  bool allocate(size_t bytes);
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  void release();
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Buffers that live as long as the arena, laid one after another in large
+// page blocks, so that many buffers share huge pages instead of each
+// faulting in its own small ones. The untouched rest of a block takes no
+// memory, and a block left for a new one keeps only what it handed out.
+class PageArena {
+ public:
+  // `bytes` of zeros, 64-byte aligned; null when the system has no memory
+  // for it.
+  uint8_t* allocate(size_t bytes);
+  // Gives back the pages past the buffers handed out: the huge page a
+  // block's last buffer ends in is otherwise kept whole. Buffers allocated
+  // later are zeros as ever.
+  void trim();
+
+ private:
+  struct Block {
+    PageBlock pages;
+    size_t used = 0;  // bytes handed out
+  };
+  static void trimBlock(Block& block);
+  std::vector<Block> blocks_;
+};
+
 // Writes bytes to standard error and flushes.
 void writeConsole(const std::string& bytes);
 

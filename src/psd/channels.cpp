@@ -45,9 +45,8 @@ void samplesTo8(const uint8_t* row, int width, int depth, bool linear, uint8_t* 
       std::memcpy(out, row, static_cast<size_t>(width));
       break;
     case 16:
-      // Rounded to the nearest 8-bit value, as Photoshop converts 16 bits to 8.
-      for (int x = 0; x < width; ++x)
-        out[x] = static_cast<uint8_t>(((row[2 * x] << 8 | row[2 * x + 1]) * 255u + 32767) / 65535);
+      // The high byte: layer cells carry exactly the stored samples' top bits.
+      for (int x = 0; x < width; ++x) out[x] = row[2 * x];
       break;
     default:
       for (int x = 0; x < width; ++x) {
@@ -274,6 +273,12 @@ void combine(const Header& h, const uint8_t* const* color, const uint8_t* a, siz
   }
 }
 
+uint32_t* PixelMemory::take(size_t count) {
+  if (count > SIZE_MAX / sizeof(uint32_t)) return nullptr;
+  const std::lock_guard<std::mutex> hold(lock_);
+  return reinterpret_cast<uint32_t*>(arena_.allocate(count * sizeof(uint32_t)));
+}
+
 bool keepsOwnColour(int colorMode) { return colorMode == 4 || colorMode == 9; }
 
 void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* a, size_t count, uint32_t* own,
@@ -288,7 +293,7 @@ void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* a, 
 }
 
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
-                  std::string& error) {
+                  PixelMemory& memory, std::string& error) {
   const int colorCount = colorChannels(h.colorMode);
   // Slots 0..3 colour, 4 transparency: the channel that feeds each, if any.
   constexpr int kAlphaSlot = 4;
@@ -345,7 +350,11 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
   const uint8_t* rows[5] = {};
   for (int slot = 0; slot < 5; ++slot)
     if (sources[slot]) rows[slot] = s.rows.data() + w * static_cast<size_t>(slot);
-  r.imageData.resize(count);
+  uint32_t* pixels = memory.take(count);
+  if (!pixels) {
+    error = "no memory for " + std::to_string(r.width) + "x" + std::to_string(r.height) + " pixels";
+    return false;
+  }
   if (keepsOwnColour(h.colorMode)) r.ownColour.resize(count);
   if (h.colorMode == 4) r.ownBlack.resize(count);
   for (int32_t y = 0; y < r.height; ++y) {
@@ -353,17 +362,17 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
       std::string why;
       if (sources[slot] && !sources[slot]->next(s.rows.data() + w * static_cast<size_t>(slot), why)) {
         error = "channel " + std::to_string(slot == kAlphaSlot ? -1 : slot) + ": " + why;
-        r.imageData = {};
         r.ownColour = {};
         r.ownBlack = {};
         return false;
       }
     }
     const size_t at = w * static_cast<size_t>(y);
-    combine(h, rows, rows[kAlphaSlot], w, r.imageData.data() + at);
+    combine(h, rows, rows[kAlphaSlot], w, pixels + at);
     if (!r.ownColour.empty())
       combineOwn(h, rows, rows[kAlphaSlot], w, r.ownColour.data() + at, r.ownBlack.empty() ? nullptr : r.ownBlack.data() + at);
   }
+  r.imageData = LayerPixels(pixels, count);
   return true;
 }
 
@@ -372,7 +381,8 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
 namespace korvex::psd::detail {
 
 bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
-                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error) {
+                   const std::vector<RecordInfo>& infos, unsigned threads, platform::PageArena& memory,
+                   std::string& error) {
   // Below this many layer pixels a second thread costs more than it saves.
   constexpr uint64_t kPixelsPerExtraThread = 1 << 18;
   uint64_t pixels = 0;
@@ -387,10 +397,11 @@ bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord
   std::atomic<size_t> nextRecord{0};
   std::atomic<size_t> firstFailure{count};
   std::vector<std::string> errors(count);
+  PixelMemory shared(memory);
   auto work = [&] {
     Scratch scratch;
     for (size_t i; (i = nextRecord.fetch_add(1)) < count && i < firstFailure.load();) {
-      if (decodeRecord(h, info, records[i], infos[i], scratch, errors[i])) continue;
+      if (decodeRecord(h, info, records[i], infos[i], scratch, shared, errors[i])) continue;
       for (size_t seen = firstFailure.load(); i < seen && !firstFailure.compare_exchange_weak(seen, i);) {
       }
     }

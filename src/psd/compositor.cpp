@@ -4,8 +4,9 @@
 #include "psd/compositor.h"
 
 #include <algorithm>
-#include <new>
+#include <cstdint>
 
+#include "platform/platform.h"
 #include "psd/render.h"
 
 namespace korvex::psd {
@@ -13,12 +14,16 @@ namespace korvex::psd {
 struct Compositor::State {
   explicit State(const Document& d) : context(d) { planeCount = render::planesOf(d, planes); }
   render::Context context;
-  std::unique_ptr<uint32_t[]> canvas;
+  // The canvases live in page memory: on a large canvas their first touch
+  // dominates otherwise.
+  platform::PageBlock canvasMemory;
+  uint32_t* canvas = nullptr;
   // The planes the document blends in; those in a colour space other than
   // RGB are drawn into their own canvases and converted into `canvas`.
   render::Plane planes[2];
   int planeCount = 1;
-  std::unique_ptr<uint32_t[]> planeCanvases[2];
+  platform::PageBlock planeMemory[2];
+  uint32_t* planeCanvases[2] = {};
   // Areas drawn since they were last cleared: clearing touches only these,
   // not the whole (often mostly untouched) box the caller names.
   std::vector<Box> dirty;
@@ -31,14 +36,15 @@ struct Compositor::State {
   bool ensureCanvas() {
     if (canvas) return true;
     const size_t n = pixelCount();
-    auto make = [n](std::unique_ptr<uint32_t[]>& c) {
-      c.reset(new (std::nothrow) uint32_t[n]);
-      if (c) std::fill(c.get(), c.get() + n, render::kTransparentWhite);
-      return c != nullptr;
+    auto make = [n](platform::PageBlock& memory, uint32_t*& c) {
+      if (n > SIZE_MAX / sizeof(uint32_t) || !memory.allocate(n * sizeof(uint32_t))) return false;
+      c = reinterpret_cast<uint32_t*>(memory.data());
+      std::fill(c, c + n, render::kTransparentWhite);
+      return true;
     };
     for (int i = 0; i < (ownCanvases() ? planeCount : 0); ++i)
-      if (!make(planeCanvases[i])) return false;
-    return make(canvas);
+      if (!make(planeMemory[i], planeCanvases[i])) return false;
+    return make(canvasMemory, canvas);
   }
   render::Surface surface(uint32_t* pixels) const {
     return render::Surface{context.canvas, pixels, static_cast<size_t>(document().width)};
@@ -56,14 +62,14 @@ bool Compositor::composite(const std::vector<const LayerRecord*>& records, Box& 
   touched = render::treeBounds(s.context, root);
   if (touched.empty()) return true;
   s.dirty.push_back(touched);
-  render::Surface canvas = s.surface(s.canvas.get());
+  render::Surface canvas = s.surface(s.canvas);
   if (!s.ownCanvases()) {
     s.context.plane = s.planes[0];
     return render::renderTree(s.context, root, canvas, touched);
   }
   render::Image drawn[2];
   for (int i = 0; i < s.planeCount; ++i) {
-    render::Surface plane = s.surface(s.planeCanvases[i].get());
+    render::Surface plane = s.surface(s.planeCanvases[i]);
     s.context.plane = s.planes[i];
     if (!render::renderTree(s.context, root, plane, touched)) return false;
     drawn[i] = plane;
@@ -78,7 +84,7 @@ bool Compositor::compositeDocument(Box& touched) {
   return composite(all, touched);
 }
 
-const uint32_t* Compositor::canvas() const { return state_->canvas.get(); }
+const uint32_t* Compositor::canvas() const { return state_->canvas; }
 
 void Compositor::clear(const Box& box) {
   State& s = *state_;
@@ -87,7 +93,7 @@ void Compositor::clear(const Box& box) {
   for (const Box& d : s.dirty) {
     const Box c = render::intersect(d, box);
     for (int i = -1; i < (s.ownCanvases() ? s.planeCount : 0); ++i) {
-      const render::Surface canvas = s.surface(i < 0 ? s.canvas.get() : s.planeCanvases[i].get());
+      const render::Surface canvas = s.surface(i < 0 ? s.canvas : s.planeCanvases[i]);
       for (int32_t y = c.top; y < c.bottom && c.left < c.right; ++y)
         std::fill(canvas.row(c.left, y), canvas.row(c.right, y), render::kTransparentWhite);
     }

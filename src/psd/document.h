@@ -4,14 +4,17 @@
 // data: the compositor and the layer walk read it, nothing here reads bytes.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "psd/adjustments.h"
 #include "psd/effects.h"
 #include "psd/fills.h"
@@ -45,6 +48,30 @@ struct DefaultInitAllocator : std::allocator<T> {
 // Pixels a decoder fills: a vector that does not zero what it adds.
 template <typename T>
 using PixelBuffer = std::vector<T, DefaultInitAllocator<T>>;
+
+// A layer's decoded pixels: size() values in memory its Document holds
+// (Document::pixelMemory), or none. Copies show the same pixels; equal
+// when the values are.
+class LayerPixels {
+ public:
+  LayerPixels() = default;
+  LayerPixels(uint32_t* data, size_t size) : data_(data), size_(size) {}
+  uint32_t* data() { return data_; }
+  const uint32_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint32_t operator[](size_t i) const { return data_[i]; }
+  uint32_t front() const { return data_[0]; }
+  const uint32_t* begin() const { return data_; }
+  const uint32_t* end() const { return data_ + size_; }
+  friend bool operator==(const LayerPixels& a, const LayerPixels& b) {
+    return a.size_ == b.size_ && std::equal(a.begin(), a.end(), b.begin());
+  }
+
+ private:
+  uint32_t* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // layer_type values. 3 and above are fill and adjustment layers.
 enum LayerType : int32_t {
@@ -152,7 +179,7 @@ struct LayerRecord {
   std::string layerName;        // legacy (Pascal) name, raw bytes as stored
   std::u16string unicodeName;   // "luni" name, read and kept, not used for cells
   // width*height pixels, or empty when the layer has no pixels.
-  PixelBuffer<uint32_t> imageData;
+  LayerPixels imageData;
   // CMYK and Lab documents: the same pixels in the document's own colour
   // space, which the renderer blends in: the alpha, then the stored values
   // of L, a, b or of cyan, magenta, yellow (255 - ink); `ownBlack` holds
@@ -195,6 +222,8 @@ struct LayerRecord {
   // "vscg": a shape layer (its fill in that block); its stored pixels are
   // Photoshop's own rendering of the fill cut by the path, stroke included.
   bool shapeLayer = false;
+  // "vstk": the shape layer's own stroke and whether its fill shows.
+  std::optional<ShapeStroke> shapeStroke;
   // "knko": the layer or group knocks out what lies below it, shallow down
   // to the backdrop of its own group, deep down to that of the innermost
   // isolated group around it (at the top level: the document's
@@ -234,6 +263,9 @@ struct Document {
   int16_t colorMode = 3;  // 0 bitmap, 1 grayscale, 2 indexed, 3 RGB, 4 CMYK, 7 multichannel, 8 duotone, 9 Lab
   std::vector<LayerRecord> layerRecords;  // file order, lowest first
   std::vector<Pattern> patterns;          // from the "Patt", "Pat2" and "Pat3" blocks, in file order
+  // Where the records' pixels live: laid one after another in page memory,
+  // so that a large document's fresh pixels fault in by huge pages.
+  platform::PageArena pixelMemory;
 };
 
 }  // namespace korvex::psd

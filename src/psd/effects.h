@@ -117,6 +117,26 @@ struct GlobalLight {
   double altitude = 30;
 };
 
+// A shape layer's own stroke along its path ("vstk"). Photoshop keeps it
+// in the layer's stored pixels together with the fill, but draws it over
+// the layers clipped to the shape and over its interior effects.
+struct ShapeStroke {
+  bool enabled = false;      // "strokeEnabled"
+  bool fillEnabled = true;   // "fillEnabled": false leaves the shape unfilled
+  double width = 1;          // pixels
+  StrokePosition alignment = StrokePosition::kInside;
+  BlendMode mode{};          // as read; the parser always sets it
+  double opacity = 1;        // 0..1
+  StrokeFill fill = StrokeFill::kColor;
+  uint32_t color = 0;        // 0x00RRGGBB
+  GradientFill gradient;
+  PatternFill pattern;
+};
+
+// Reads a "vstk" block's descriptor (after its version) into `out`. False
+// with `error` when it is damaged or its content cannot be drawn.
+bool parseShapeStroke(const DescriptorValue& block, ShapeStroke& out, std::string& error);
+
 // Reads the descriptor of an "lfx2" or "lmfx" block (after its 4-byte
 // version and the descriptor's version) into `out`. An effect whose
 // settings are damaged is skipped and named in out.warning; the others

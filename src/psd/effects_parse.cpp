@@ -273,4 +273,53 @@ bool parseLayerEffects(const DescriptorValue& block, const GlobalLight& light, L
   return true;
 }
 
+// A "vstk" descriptor (class "strokeStyle"):
+//   "strokeEnabled", "fillEnabled"  bool
+//   "strokeStyleLineWidth"          UntF #Pxl
+//   "strokeStyleLineAlignment"      enum: "strokeStyleAlignInside",
+//                                   "strokeStyleAlignCenter", "strokeStyleAlignOutside"
+//   "strokeStyleBlendMode"          enum BlnM
+//   "strokeStyleOpacity"            UntF #Prc
+//   "strokeStyleContent"            object: "solidColorLayer" ("Clr "),
+//                                   "gradientLayer" or "patternLayer" (the
+//                                   items of gradient and pattern fill layers)
+//   "strokeStyleLineDashSet"        list: the dash pattern, empty for a solid line
+// Caps, joins and the miter limit are read by Photoshop alone: the stroke
+// is drawn with the joins a distance band gives. Dashed strokes are not
+// drawn (the stored pixels still show them).
+bool parseShapeStroke(const DescriptorValue& block, ShapeStroke& out, std::string& error) {
+  out = ShapeStroke();
+  if (block.kind != DescriptorKind::kObject) {
+    error = "not a descriptor object";
+    return false;
+  }
+  out.enabled = block.boolean("strokeEnabled", false);
+  if (out.enabled && !block.list("strokeStyleLineDashSet").empty()) {
+    error = "dashed strokes are not drawn";
+    return false;
+  }
+  out.fillEnabled = block.boolean("fillEnabled", true);
+  out.width = clampNumber(block.number("strokeStyleLineWidth", 1), 0, kMaxLength);
+  const std::string align = block.enumValue("strokeStyleLineAlignment");
+  out.alignment = align == "strokeStyleAlignOutside"  ? StrokePosition::kOutside
+                  : align == "strokeStyleAlignCenter" ? StrokePosition::kCenter
+                                                      : StrokePosition::kInside;
+  out.mode = blendModeOf(block.enumValue("strokeStyleBlendMode"));
+  out.opacity = clampNumber(block.number("strokeStyleOpacity", 100), 0, 100) / 100;
+  const DescriptorValue* content = block.find("strokeStyleContent");
+  if (!content || content->kind != DescriptorKind::kObject) {
+    error = "no stroke content";
+    return false;
+  }
+  if (content->classId == "gradientLayer") {
+    out.fill = StrokeFill::kGradient;
+    return parseGradientFill(*content, out.gradient, error);
+  }
+  if (content->classId == "patternLayer") {
+    out.fill = StrokeFill::kPattern;
+    return parsePatternFill(*content, out.pattern, error);
+  }
+  return readColor(*content, "Clr ", out.color, error);
+}
+
 }  // namespace korvex::psd

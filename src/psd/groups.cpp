@@ -176,6 +176,8 @@ bool renderClippingGroup(Context& c, const Node& base, const Node* clipped, size
   }
   for (size_t i = 0; i < count; ++i)
     if (!renderNode(c, clipped[i], s, area, nullptr)) return false;
+  // A shape's own stroke lies over its clipped layers.
+  if (!base.isGroup() && strokesPath(r) && !drawShapeStroke(c, r, s, area, true)) return false;
   for (size_t k = 0; k < w * h; ++k)
     s.pixels[k] = (s.pixels[k] & 0xFFFFFFu) | div255((s.pixels[k] >> 24) * shape[k]) << 24;
   const Image composed(s);
@@ -242,7 +244,8 @@ bool renderItems(Context& c, const std::vector<Node>& items, Surface& dst, const
     // A layer's effects lie over its clipped layers, so such a base is
     // always drawn as a group.
     const bool normal = base.isGroup() ? groupMode(r) == BlendMode::kNormal : r.blendMode == BlendMode::kNormal;
-    const bool inPlace = normal && r.fillOpacity == 255 && (base.isGroup() || !drawsEffects(r));
+    // A shape's stroke lies over its clipped layers too.
+    const bool inPlace = normal && r.fillOpacity == 255 && (base.isGroup() || (!drawsEffects(r) && !strokesPath(r)));
     if (r.blendClippedAsGroup && !inPlace)
       return renderClippingGroup(c, base, &items[first + 1], end - first - 1, dst, limit);
     ClipShape shape;

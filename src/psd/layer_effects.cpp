@@ -113,9 +113,11 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
       return false;
     Surface& g = group.surface();
     std::vector<uint32_t> relative;
+    bool covered = false;  // interior effects lie over the shape's stroke
     for (const EffectImage& e : images) {
       const Box box = intersect(e.box, own);
       if (!inGroup(e) || box.empty()) continue;
+      covered = true;
       const size_t w = static_cast<size_t>(box.right - box.left);
       relative.resize(w * static_cast<size_t>(box.bottom - box.top));
       const Image source(e.box, e.pixels.data(), static_cast<size_t>(e.box.right - e.box.left));
@@ -133,6 +135,8 @@ bool drawWithEffects(Context& c, const LayerRecord& r, Surface& dst, const Box& 
                      e.opacity, nullptr, true))
         return false;
     }
+    // The shape's own stroke lies over its interior effects.
+    if (covered && strokesPath(r) && !drawShapeStroke(c, r, g, own, true)) return false;
     if (!drawImage(c, target, g, own, 255u * fill, nullptr, r.blendMode, clip, false, fill, &r.blendIf)) return false;
   } else if (!drawImage(c, target, clipGroup ? *clipGroup : content, own, 255u * fill, &r, r.blendMode, clip, false,
                         fill, &r.blendIf)) {

@@ -107,6 +107,18 @@ void readFillBlock(const std::string& key, ByteReader data, LayerRecord& r) {
   if (!drawn) cannotDraw(r, error);
 }
 
+// A shape layer's stroke ("vstk"): a versioned descriptor (effects.h has
+// its items). A damaged one leaves the layer drawn without it.
+void readShapeStroke(ByteReader data, LayerRecord& r) {
+  DescriptorValue block;
+  ShapeStroke stroke;
+  std::string error;
+  if (readVersionedDescriptor(data, block, error) && parseShapeStroke(block, stroke, error))
+    r.shapeStroke = std::move(stroke);
+  else
+    r.leftOut.push_back("shape stroke (" + error + data.where() + ")");
+}
+
 // The effects of an "lfx2" or "lmfx" block: version (4) = 0, then a
 // versioned descriptor (effects_parse.cpp has its items). A damaged block
 // leaves the layer without effects and says why in effects.warning: the
@@ -272,6 +284,8 @@ bool readTaggedBlocks(ByteReader& c, const Header& h, LayerRecord& r, std::strin
       setting = flag != 0;
     } else if (key == "vscg") {
       r.shapeLayer = true;
+    } else if (key == "vstk") {
+      readShapeStroke(data, r);
     } else if (key == "SoCo") {
       readSolidColor(data, r);
     } else if (key == "GdFl" || key == "PtFl") {
@@ -445,7 +459,7 @@ bool readLayerInfo(ByteReader c, const Header& h, unsigned threads, Document& do
       }
     }
   }
-  if (!decodeRecords(h, base, records, infos, threads, error)) return false;
+  if (!decodeRecords(h, base, records, infos, threads, doc.pixelMemory, error)) return false;
   // The gradients of a 32-bit document mix in its linear light.
   for (LayerRecord& r : records) r.gradientFill.gradient.linearDocument = h.depth == 32;
   linkGroups(records);

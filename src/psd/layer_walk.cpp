@@ -19,11 +19,11 @@
 //
 // A group cell stores only the visible bounding box of its composite (see
 // CellImage), so a document with many groups on a large canvas keeps one
-// small buffer per group beside one reused working canvas.
+// small buffer per group beside one reused working canvas; the buffers lie
+// one after another in page memory.
 #include "psd/layer_walk.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -75,7 +75,7 @@ std::unique_ptr<CellImage> layerCell(const psd::LayerRecord& record) {
 // A whole-canvas cell at (0, 0) holding the visible bounding box of the
 // compositor's canvas inside `dirty`. False when the box cannot be stored.
 bool groupCell(const psd::Document& document, const psd::Compositor& compositor, const psd::Box& dirty,
-               std::vector<std::shared_ptr<const void>>& owners, std::unique_ptr<CellImage>& cell) {
+               platform::PageArena& boxes, std::unique_ptr<CellImage>& cell) {
   const psd::Box touched{std::max(dirty.left, 0), std::max(dirty.top, 0), std::min(dirty.right, document.width),
                          std::min(dirty.bottom, document.height)};
   cell = std::make_unique<CellImage>();
@@ -85,34 +85,38 @@ bool groupCell(const psd::Document& document, const psd::Compositor& compositor,
 
   const uint32_t* canvas = compositor.canvas();
   const size_t canvasWidth = static_cast<size_t>(document.width);
+  // Each row is searched from both ends only as far as its outermost
+  // visible pixels.
+  const auto shows = [](uint32_t pixel) { return pixel >= 0x01000000u; };
   psd::Box visible{touched.right, touched.bottom, touched.left, touched.top};
   for (int32_t y = touched.top; y < touched.bottom; ++y) {
     const uint32_t* row = canvas + static_cast<size_t>(y) * canvasWidth;
-    for (int32_t x = touched.left; x < touched.right; ++x) {
-      if (row[x] < 0x01000000u) continue;
-      if (x < visible.left) visible.left = x;
-      if (x >= visible.right) visible.right = x + 1;
-      if (y < visible.top) visible.top = y;
-      visible.bottom = y + 1;
-    }
+    const uint32_t* first = std::find_if(row + touched.left, row + touched.right, shows);
+    if (first == row + touched.right) continue;
+    const int32_t left = static_cast<int32_t>(first - row);
+    int32_t right = touched.right;
+    while (!shows(row[right - 1])) --right;
+    visible.left = std::min(visible.left, left);
+    visible.right = std::max(visible.right, right);
+    visible.top = std::min(visible.top, y);
+    visible.bottom = y + 1;
   }
   if (visible.empty()) return true;
 
   const size_t boxWidth = static_cast<size_t>(visible.right - visible.left);
   const size_t boxHeight = static_cast<size_t>(visible.bottom - visible.top);
-  std::shared_ptr<uint32_t[]> box(new (std::nothrow) uint32_t[boxWidth * boxHeight]);
+  uint32_t* box = reinterpret_cast<uint32_t*>(boxes.allocate(boxWidth * boxHeight * sizeof(uint32_t)));
   if (!box) return false;
   for (size_t y = 0; y < boxHeight; ++y) {
     const uint32_t* source = canvas + (static_cast<size_t>(visible.top) + y) * canvasWidth + visible.left;
-    std::copy(source, source + boxWidth, box.get() + y * boxWidth);
+    std::copy(source, source + boxWidth, box + y * boxWidth);
   }
-  cell->pixels = box.get();
+  cell->pixels = box;
   cell->stride = static_cast<int32_t>(boxWidth * 4);
   cell->boxLeft = visible.left;
   cell->boxTop = visible.top;
   cell->boxWidth = static_cast<int32_t>(boxWidth);
   cell->boxHeight = static_cast<int32_t>(boxHeight);
-  owners.push_back(std::move(box));
   return true;
 }
 
@@ -149,8 +153,10 @@ void reportUndrawn(const std::vector<const psd::LayerRecord*>& records, const Li
 Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& table, const LineSink& lines) {
   const psd::Document& doc = *document;
   psd::Compositor compositor(doc);
-  // Group buffers go here first and reach the table only on success.
-  std::vector<std::shared_ptr<const void>> groupBuffers;
+  // The group cells' boxes, one after another in page memory (fresh
+  // memory in small pieces would be faulted in page by page); the arena
+  // reaches the table only on success.
+  auto groupBoxes = std::make_shared<platform::PageArena>();
   std::vector<StagedCell> staged;
   std::vector<const psd::LayerRecord*> pending;
   int32_t depth = 0;
@@ -192,7 +198,7 @@ Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& ta
         psd::Box touched;
         std::unique_ptr<CellImage> cell;
         const bool composited = compositor.composite(pending, touched);
-        const bool stored = composited && groupCell(doc, compositor, touched, groupBuffers, cell);
+        const bool stored = composited && groupCell(doc, compositor, touched, *groupBoxes, cell);
         compositor.clear(touched);
         if (!stored)
           return Status::failure(Status::Code::kLimit,
@@ -216,7 +222,8 @@ Status extractCells(std::shared_ptr<const psd::Document> document, CellTable& ta
   }
   table.canvasHalfWidth = doc.width / 2;
   table.canvasHalfHeight = doc.height / 2;
-  for (auto& owner : groupBuffers) table.pixelOwners.push_back(std::move(owner));
+  groupBoxes->trim();
+  table.pixelOwners.push_back(std::move(groupBoxes));
   table.pixelOwners.push_back(std::move(document));
   return Status::ok();
 }

@@ -62,20 +62,6 @@ bool drawsStoredPixels(const LayerRecord& r) {
   return !r.imageData.empty() && r.layerType != kLayerAdjustment;
 }
 
-// The box a fill aligned with its layer spans: the vector mask's bounds,
-// else the raster mask's rectangle, else the canvas.
-Box fillReference(const Context& c, const LayerRecord& r) {
-  if (r.vectorMask && !r.vectorMask->disabled) return bounds(*r.vectorMask, c.canvas.right, c.canvas.bottom);
-  if (r.mask.present() && !r.mask.data.empty()) return boxAt(r.mask.left, r.mask.top, r.mask.width, r.mask.height);
-  return c.canvas;
-}
-
-const Pattern* findPattern(const Document& d, const std::string& id) {
-  for (const Pattern& p : d.patterns)
-    if (p.id == id) return &p;
-  return nullptr;
-}
-
 // Draws an adjustment layer: the backdrop's colour changed, laid back over
 // the backdrop (keeping its alpha) with the layer's mode, opacity and masks.
 bool drawAdjustment(Context& c, const LayerRecord& r, Surface& dst, const Box& area, const ClipShape* clip) {
@@ -134,13 +120,27 @@ uint32_t blendIfWeight(const BlendRanges& b, uint32_t src, uint32_t below, int c
 
 }  // namespace
 
+Box fillReference(const Context& c, const LayerRecord& r) {
+  if (r.vectorMask && !r.vectorMask->disabled) return bounds(*r.vectorMask, c.canvas.right, c.canvas.bottom);
+  if (r.mask.present() && !r.mask.data.empty()) return boxAt(r.mask.left, r.mask.top, r.mask.width, r.mask.height);
+  return c.canvas;
+}
+
+const Pattern* findPattern(const Document& d, const std::string& id) {
+  for (const Pattern& p : d.patterns)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
 Box layerBoundsWithin(const LayerRecord& r, const Box& within) {
   if (!shows(r)) return Box{};
   if (drawsStoredPixels(r)) return intersect(boxAt(r.left, r.top, r.width, r.height), maskBounds(r, within));
   switch (r.layerType) {
     case kLayerSolidColor:
     case kLayerGradientFill:
-    case kLayerPatternFill: return maskBounds(r, within);
+    case kLayerPatternFill:
+      return builtFromPath(r) ? intersect(maskBounds(r, within), pathContentBounds(r, within))
+                              : maskBounds(r, within);
     case kLayerAdjustment: return adjusts(r) ? maskBounds(r, within) : Box{};
     default: return Box{};  // a pixel layer without pixels
   }
@@ -191,14 +191,9 @@ void storedContent(const Context& c, const LayerRecord& r, const Box& area, std:
   out = Image{part, scratch.data(), w};
 }
 
-}  // namespace
-
-bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
-                  Image& out) {
-  if (drawsStoredPixels(r)) {
-    storedContent(c, r, area, scratch, out);
-    return true;
-  }
+// The fill of a fill layer over `area` (its pixels or one repeated row).
+bool fillContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                 Image& out) {
   const size_t w = static_cast<size_t>(area.right - area.left);
   switch (r.layerType) {
     case kLayerSolidColor:
@@ -226,6 +221,40 @@ bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::
     }
     default: return false;
   }
+}
+
+// A shape layer built from its path over `area`: the fill cut by the path
+// (none when the fill is off), the stroke laid over it.
+bool pathContent(Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch, Image& out) {
+  const size_t w = static_cast<size_t>(area.right - area.left), n = w * static_cast<size_t>(area.bottom - area.top);
+  std::vector<uint32_t> fill;
+  Image fillImage;
+  std::vector<uint8_t> coverage(n, 0);
+  const bool filled = r.shapeStroke->fillEnabled && fillContent(c, r, area, fill, fillImage);
+  if (filled) rasterise(*r.vectorMask, area, coverage.data());
+  scratch.assign(n, kTransparentWhite);
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    const size_t row = static_cast<size_t>(y - area.top) * w;
+    const uint32_t* f = filled ? fillImage.row(area.left, y) : nullptr;
+    for (size_t i = 0; i < w && f; ++i)
+      scratch[row + i] = (f[i] & 0xFFFFFFu) | div255((f[i] >> 24) * coverage[row + i]) << 24;
+  }
+  Surface s{area, scratch.data(), w};
+  if (strokesPath(r) && !drawShapeStroke(c, r, s, area, false)) return false;
+  out = s;
+  return true;
+}
+
+}  // namespace
+
+bool layerContent(Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+                  Image& out) {
+  if (drawsStoredPixels(r)) {
+    storedContent(c, r, area, scratch, out);
+    return true;
+  }
+  if (builtFromPath(r)) return pathContent(c, r, area, scratch, out);
+  return fillContent(c, r, area, scratch, out);
 }
 
 bool drawImage(Context& c, Surface& dst, const Image& src, const Box& area, uint32_t opacityFill,

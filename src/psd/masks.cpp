@@ -31,10 +31,11 @@ int32_t featherReach(const MaskSoftness& s) {
 
 // The path cuts what Korvex draws, except where Photoshop already cut it:
 // the stored pixels of shape and fill layers, and a raster mask rendered
-// from the path.
+// from the path; nor where the layer is built from its path.
 bool vectorMaskActs(const LayerRecord& r) {
   const bool rendered = r.mask.present() && r.mask.fromVectorMask;
-  return r.vectorMask && !r.vectorMask->disabled && !r.storedRendering() && !rendered && r.mask.vector.density > 0;
+  return r.vectorMask && !r.vectorMask->disabled && !r.storedRendering() && !builtFromPath(r) && !rendered &&
+         r.mask.vector.density > 0;
 }
 
 // The raster mask's density and feather. A mask rendered from the vector

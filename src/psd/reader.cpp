@@ -16,6 +16,7 @@ bool parseDocument(const uint8_t* data, size_t size, Document& document, std::st
   Header h;
   Document doc;
   if (!readPrologue(c, h, error) || !readLayers(c, h, threads, doc, error)) return false;
+  doc.pixelMemory.trim();
   doc.width = h.width;
   doc.height = h.height;
   doc.depth = static_cast<int16_t>(h.depth);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,18 @@ bool decodeSamples(const uint8_t* data, size_t size, int compression, int width,
 // into 0xAARRGGBB. A null colour channel reads as 0, a null alpha as 255.
 void combine(const Header& h, const uint8_t* const* color, const uint8_t* alpha, size_t count, uint32_t* out);
 
+// The document's pixel memory, shared by the decoding threads.
+class PixelMemory {
+ public:
+  explicit PixelMemory(platform::PageArena& arena) : arena_(arena) {}
+  // Room for `count` pixels; null when memory runs out.
+  uint32_t* take(size_t count);
+
+ private:
+  platform::PageArena& arena_;
+  std::mutex lock_;
+};
+
 // Whether records of a document of `colorMode` keep their pixels in its own
 // colour space as well (CMYK, Lab; see LayerRecord::ownColour).
 bool keepsOwnColour(int colorMode);
@@ -118,9 +131,9 @@ void combineOwn(const Header& h, const uint8_t* const* color, const uint8_t* alp
                 uint8_t* black);
 
 // Decodes one record's channels (at `info` + their offsets) straight into
-// its imageData, and its mask.
+// its imageData, taken from `memory`, and its mask.
 bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const RecordInfo& ri, Scratch& s,
-                  std::string& error);
+                  PixelMemory& memory, std::string& error);
 
 // Decodes every record with decodeRecord, on `threads` threads (0: the
 // machine's cores, at most kMaxDecodeThreads) when the layers hold enough
@@ -129,6 +142,7 @@ bool decodeRecord(const Header& h, const uint8_t* info, LayerRecord& r, const Re
 // failing record in file order.
 constexpr unsigned kMaxDecodeThreads = 4;
 bool decodeRecords(const Header& h, const uint8_t* info, std::vector<LayerRecord>& records,
-                   const std::vector<RecordInfo>& infos, unsigned threads, std::string& error);
+                   const std::vector<RecordInfo>& infos, unsigned threads, platform::PageArena& memory,
+                   std::string& error);
 
 }  // namespace korvex::psd::detail

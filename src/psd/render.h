@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "psd/compositor.h"
@@ -222,8 +223,33 @@ bool drawKnockout(Context& c, Surface& dst, const Image& src, const Box& area, c
 bool drawLayer(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, const ClipShape* clip);
 // The layer's colour over `area` (its pixels, or its fill drawn into
 // `scratch`). False when the layer has no colour of its own to draw.
-bool layerContent(const Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
+bool layerContent(Context& c, const LayerRecord& r, const Box& area, std::vector<uint32_t>& scratch,
                   Image& out);
+
+// The box a fill aligned with its layer spans: the vector mask's bounds,
+// else the raster mask's rectangle, else the canvas.
+Box fillReference(const Context& c, const LayerRecord& r);
+// The document's pattern with `id`, or null.
+const Pattern* findPattern(const Document& d, const std::string& id);
+
+// ---- shape_stroke.cpp ----
+
+// Whether the layer strokes its path (a shape layer with its stroke on).
+bool strokesPath(const LayerRecord& r);
+// A shape layer without stored pixels whose stroke settings are known: its
+// colour is made from its path (the fill cut by the path when the fill is
+// on, the stroke over it), and the path cuts nothing more.
+bool builtFromPath(const LayerRecord& r);
+// The box within `within` (the canvas, or a box holding it) that the
+// layer's stroke covers; empty when it has none.
+Box shapeStrokeBounds(const LayerRecord& r, const Box& within);
+// For a layer built from its path: the box within `within` its fill and
+// stroke cover.
+Box pathContentBounds(const LayerRecord& r, const Box& within);
+// Lays the layer's stroke onto `dst` inside `limit` with the stroke's mode
+// and opacity; `atop` keeps the backdrop's alpha (the stroke redrawn over
+// the shape's clipped layers and interior effects).
+bool drawShapeStroke(Context& c, const LayerRecord& r, Surface& dst, const Box& limit, bool atop);
 
 // ---- layer_effects.cpp ----
 

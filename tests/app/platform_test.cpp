@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -155,6 +156,72 @@ TEST(Platform, CreateFoldersMakesEveryMissingParent) {
   ASSERT_FALSE(blocked);
   EXPECT_EQ(blocked.reason().rfind("cannot create the folder " + dir.file("file/sub") + ": ", 0), 0u)
       << blocked.reason();
+}
+
+// Whether every byte of [p, p + n) is `value`.
+bool allBytes(const uint8_t* p, size_t n, uint8_t value) {
+  return std::all_of(p, p + n, [value](uint8_t b) { return b == value; });
+}
+
+TEST(PageMemory, BlocksStartZeroedAndLargeOnesOnAHugePageBoundary) {
+  platform::PageBlock block;
+  ASSERT_TRUE(block.allocate(0));
+  EXPECT_EQ(block.data(), nullptr);
+  EXPECT_EQ(block.size(), 0u);
+  ASSERT_TRUE(block.allocate(100));
+  ASSERT_GE(block.size(), 100u);
+  EXPECT_TRUE(allBytes(block.data(), block.size(), 0));
+  std::fill_n(block.data(), block.size(), uint8_t{7});
+
+  constexpr size_t kLarge = (size_t{5} << 20) + 123;
+  ASSERT_TRUE(block.allocate(kLarge));  // replaces the small block
+  ASSERT_GE(block.size(), kLarge);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block.data()) % (size_t{2} << 20), 0u);
+  EXPECT_TRUE(allBytes(block.data(), block.size(), 0));
+  block.data()[block.size() - 1] = 9;
+
+  platform::PageBlock moved(std::move(block));
+  EXPECT_EQ(block.data(), nullptr);
+  EXPECT_EQ(block.size(), 0u);
+  ASSERT_GE(moved.size(), kLarge);
+  EXPECT_EQ(moved.data()[moved.size() - 1], 9);
+  platform::PageBlock assigned;
+  assigned = std::move(moved);
+  EXPECT_EQ(moved.data(), nullptr);
+  EXPECT_EQ(assigned.data()[assigned.size() - 1], 9);
+}
+
+TEST(PageMemory, ArenaBuffersAreAlignedZeroedApartAndKeptThroughTrim) {
+  platform::PageArena arena;
+  // Small and large buffers, one larger than a whole block of the arena.
+  const std::vector<size_t> sizes = {1, 100, 4096, size_t{3} << 20, 77, size_t{70} << 20, 5000, 1};
+  std::vector<uint8_t*> buffers;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    uint8_t* p = arena.allocate(sizes[i]);
+    ASSERT_NE(p, nullptr) << i;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 64, 0u) << i;
+    EXPECT_TRUE(allBytes(p, std::min<size_t>(sizes[i], 1 << 16), 0)) << i;
+    EXPECT_EQ(p[sizes[i] - 1], 0) << i;
+    // Marked at both ends: a buffer that overlapped another would change
+    // it. (A one-byte buffer keeps the start mark.)
+    p[sizes[i] - 1] = static_cast<uint8_t>(i + 101);
+    p[0] = static_cast<uint8_t>(i + 1);
+    buffers.push_back(p);
+  }
+  auto marksIntact = [&] {
+    for (size_t i = 0; i < sizes.size(); ++i)
+      if (buffers[i][0] != i + 1 || (sizes[i] > 1 && buffers[i][sizes[i] - 1] != i + 101)) return false;
+    return true;
+  };
+  EXPECT_TRUE(marksIntact());
+  // Trimming keeps every byte handed out, the last buffer's included (it
+  // ends inside a page), and later buffers are still zeros.
+  arena.trim();
+  EXPECT_TRUE(marksIntact());
+  uint8_t* later = arena.allocate(size_t{1} << 20);
+  ASSERT_NE(later, nullptr);
+  EXPECT_TRUE(allBytes(later, size_t{1} << 20, 0));
+  EXPECT_TRUE(marksIntact());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <random>
 #include <utility>
 #include <string>
@@ -291,6 +292,10 @@ TEST_F(TexturePackTest, CopiesTheVisiblePixelsInsideThePaddedRectangle) {
 }
 
 // The bleed written out plainly: a copy with a zero margin, four passes.
+std::vector<uint32_t> atlasOf(const VTTexturePack& p) {
+  return std::vector<uint32_t>(p.atlas(), p.atlas() + static_cast<size_t>(p.textureWidth()) * p.textureHeight());
+}
+
 std::vector<uint32_t> referenceBleed(const std::vector<uint32_t>& atlas, int32_t w, int32_t h) {
   std::vector<uint32_t> ref(static_cast<size_t>(w + 2) * (h + 2), 0);
   for (int32_t y = 0; y < h; ++y)
@@ -320,9 +325,9 @@ TEST_F(TexturePackTest, BleedMatchesFourPassesOverACopy) {
     for (auto& px : b->data) px = (rng() % 3 == 0) ? (rng() | 0x01000000u) : 0u;
     const int32_t x0 = static_cast<int32_t>(rng() % w), y0 = static_cast<int32_t>(rng() % h);
     p.Blit(b->image, x0, y0, w, h, x0, y0);
-    const auto expected = referenceBleed(p.atlas(), w, h);
+    const auto expected = referenceBleed(atlasOf(p), w, h);
     p.BleedEdges();
-    ASSERT_EQ(p.atlas(), expected) << round;
+    ASSERT_EQ(atlasOf(p), expected) << round;
   }
 }
 
@@ -330,11 +335,17 @@ TEST_F(TexturePackTest, NewTextureSizeStartsFromZeros) {
   VTTexturePack p;
   auto b = bitmap(6, 6, 0, 0, 6, 6);
   for (auto [w, h] : {std::pair{20, 10}, std::pair{40, 30}, std::pair{12, 12}, std::pair{12, 12}}) {
-    p.SetTextureSize(w, h);
-    ASSERT_EQ(p.atlas(), std::vector<uint32_t>(static_cast<size_t>(w) * h, 0u)) << w << "x" << h;
+    ASSERT_TRUE(p.SetTextureSize(w, h));
+    ASSERT_EQ(atlasOf(p), std::vector<uint32_t>(static_cast<size_t>(w) * h, 0u)) << w << "x" << h;
     p.Blit(b->image, 0, 0, 6, 6, w - 7, h - 7);
     p.BleedEdges();
   }
+  // No memory for the atlas: no atlas at all, and the next size works.
+  EXPECT_FALSE(p.SetTextureSize(INT32_MAX, INT32_MAX));
+  EXPECT_EQ(p.atlas(), nullptr);
+  EXPECT_EQ(p.textureWidth(), 0);
+  ASSERT_TRUE(p.SetTextureSize(8, 8));
+  EXPECT_EQ(atlasOf(p), std::vector<uint32_t>(64, 0u));
 }
 
 }  // namespace

@@ -185,9 +185,9 @@ TEST(LinearLightBlending, BlendModesActOnLinearLight) {
   EXPECT_EQ(overBackdrop(32, 0xFFFF0000u, 0xFFBABABAu, "lum "), 0xFFFF9090u);
 }
 
-// 16-bit samples round to the nearest 8-bit value: 0xC800 is 51200 / 257
-// = 199.2, read as 199 (its high byte would say 200).
-TEST(SixteenBitSamples, RoundToTheNearestEightBitValue) {
+// 16-bit samples give their high byte, never a rounded value: 0xC800 is
+// 51200 / 257 = 199.2, read as 200.
+TEST(SixteenBitSamples, GiveTheirHighByte) {
   test::PsdOptions o;
   o.width = o.height = 1;
   o.depth = 16;
@@ -202,7 +202,7 @@ TEST(SixteenBitSamples, RoundToTheNearestEightBitValue) {
   std::string error;
   ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), d, error)) << error;
   ASSERT_EQ(d.layerRecords.size(), 1u);
-  EXPECT_EQ(d.layerRecords[0].imageData[0], 0xFFC71E64u);
+  EXPECT_EQ(d.layerRecords[0].imageData[0], 0xFFC81E64u);
 }
 
 }  // namespace

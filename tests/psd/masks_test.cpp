@@ -2,20 +2,19 @@
 // and the coverage they give layers and groups, worked out by hand.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "psd/compositor.h"
-#include "psd/reader.h"
 #include "support/descriptor_bytes.h"
-#include "support/psd_writer.h"
+#include "support/rendered_psd.h"
 
 namespace korvex::psd {
 namespace {
 
 using test::PsdRecord;
+using test::rectanglePath;
+using test::render;
+using test::Rendered;
 
 // Mask parameters as stored: the flag byte, then the values it names.
 std::string parameters(int userDensity, double userFeather, int vectorDensity, double vectorFeather) {
@@ -40,26 +39,6 @@ PsdRecord maskedRow(int width, int from, int to, uint32_t argb, const std::strin
   r.mask.pixels.assign(static_cast<size_t>(to - from), 255);
   r.mask.parameters = params;
   return r;
-}
-
-struct Rendered {
-  Document document;
-  std::unique_ptr<Compositor> compositor;
-  uint32_t at(int x, int y) const { return compositor->canvas()[y * document.width + x]; }
-  int alpha(int x, int y) const { return static_cast<int>(at(x, y) >> 24); }
-};
-
-void render(Rendered& out, int width, int height, const std::vector<PsdRecord>& records) {
-  test::PsdOptions o;
-  o.width = width;
-  o.height = height;
-  const std::string bytes = test::makePsd(o, records);
-  std::string error;
-  ASSERT_TRUE(parseDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out.document, error))
-      << error;
-  out.compositor = std::make_unique<Compositor>(out.document);
-  Box touched;
-  ASSERT_TRUE(out.compositor->compositeDocument(touched));
 }
 
 TEST(MaskParameters, ReadIntoTheRecordsMask) {
@@ -179,21 +158,6 @@ TEST(MaskDensity, AppliesToAGroupsMask) {
   render(r, 2, 1, records);
   EXPECT_EQ(r.at(0, 0), 191u << 24 | 0x102030u);
   EXPECT_EQ(r.at(1, 0), 191u << 24 | 0x102030u);
-}
-
-// A "vmsk" block holding one rectangle, given in canvas fractions.
-std::string rectanglePath(double left, double top, double right, double bottom) {
-  test::Bytes b;
-  b.u32(3).u32(0);                    // version, flags
-  b.u16(6).raw(std::string(24, '\0'));  // fill rule record
-  b.u16(0).u16(4).raw(std::string(22, '\0'));  // closed subpath of 4 knots
-  auto fixed = [](double v) { return static_cast<uint32_t>(static_cast<int32_t>(std::lround(v * (1 << 24)))); };
-  const double corners[4][2] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
-  for (const auto& c : corners) {
-    b.u16(2);
-    for (int i = 0; i < 3; ++i) b.u32(fixed(c[1])).u32(fixed(c[0]));
-  }
-  return b.s;
 }
 
 TEST(MaskDensity, AppliesToTheVectorMaskOnItsOwn) {

@@ -2,6 +2,7 @@
 // colour mode and compression, and every field of the layer records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -322,6 +323,31 @@ TEST(Reader, DecodesTheSameOnAnyNumberOfThreads) {
     EXPECT_EQ(okOne, okMany);
     EXPECT_EQ(errorOne, errorMany);
   }
+}
+
+// Pixels live in memory the document holds: they stay with it through
+// moves and are replaced with it when another document is read into it.
+TEST(Reader, PixelsStayWithTheirDocument) {
+  PsdOptions o;
+  o.width = o.height = 64;
+  const PsdRecord first = gradientLayer(1, 2, 30, 20), second = gradientLayer(5, 6, 40, 50);
+  PsdRecord empty = test::solidLayer("empty", 0, 0, 0, 0, 0);
+  Document d = parseOk(test::makePsd(o, {first, empty}));
+  const uint32_t* before = d.layerRecords[0].imageData.data();
+  std::vector<Document> moved;
+  moved.push_back(std::move(d));
+  ASSERT_EQ(moved[0].layerRecords.size(), 2u);
+  const LayerRecord& r = moved[0].layerRecords[0];
+  EXPECT_EQ(r.imageData.data(), before);
+  EXPECT_TRUE(std::equal(r.imageData.begin(), r.imageData.end(), first.pixels.begin(), first.pixels.end()));
+  EXPECT_TRUE(moved[0].layerRecords[1].imageData.empty());
+  EXPECT_EQ(moved[0].layerRecords[1].pixels(), nullptr);
+
+  std::string error;
+  ASSERT_TRUE(parse(test::makePsd(o, {second}), moved[0], error)) << error;
+  ASSERT_EQ(moved[0].layerRecords.size(), 1u);
+  const LayerPixels& now = moved[0].layerRecords[0].imageData;
+  EXPECT_TRUE(std::equal(now.begin(), now.end(), second.pixels.begin(), second.pixels.end()));
 }
 
 TEST(Reader, LoadsFromAPath) {

@@ -58,9 +58,6 @@ const Known kKnown[] = {
     {"ag-psd/test/read-write/effects/src.psd", 91.25, 183,
      "layer effects: a noise gradient overlay (random per file); inner "
      "shadow about a pixel short of Photoshop's; glows and satin within 10-30 levels"},
-    {"psd-tools/tests/psd_files/effects/stroke-composite.psd", 97.68, 255,
-     "shape layers' own strokes: Photoshop draws them over the clipped layers and the overlays, the stored "
-     "pixels hold fill and stroke as one"},
     {"psd-tools/tests/psd_files/passthrough_fill_blendmode.psd", 63.37, 19,
      "a pass-through group's fill opacity over a lighter colour layer: Photoshop's rule not found yet"},
     {"psd-tools/tests/psd_files/layer_comps.psb", 84.16, 152,
