@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <climits>
+#include <cstddef>
 
 namespace korvex::psd {
 
@@ -13,6 +14,13 @@ struct Box {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   bool empty() const { return right <= left || bottom <= top; }
 };
+
+// How many pixels `b` holds: 0 for an empty box, even one whose edges have
+// crossed (an intersection of boxes that do not meet).
+inline size_t pixelCount(const Box& b) {
+  if (b.empty()) return 0;
+  return static_cast<size_t>(int64_t{b.right} - b.left) * static_cast<size_t>(int64_t{b.bottom} - b.top);
+}
 
 // The part of `a` inside `b` (empty when they do not meet).
 inline Box intersect(const Box& a, const Box& b) {

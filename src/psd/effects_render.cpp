@@ -255,7 +255,7 @@ Box coveredBounds(const EffectSource& s) {
 // pattern is not in the document.
 bool fillColors(const LayerEffect& e, bool gradient, const EffectSource& s, const Box& box,
                 std::vector<uint32_t>& colors) {
-  colors.resize(static_cast<size_t>(box.right - box.left) * static_cast<size_t>(box.bottom - box.top));
+  colors.resize(pixelCount(box));
   const Box layer = coveredBounds(s);
   if (gradient) {
     const Box canvas{0, 0, s.canvasWidth, s.canvasHeight};

@@ -124,7 +124,7 @@ void renderGradientFill(const GradientFill& fill, const Box& reference, const Bo
 
 void renderPatternFill(const PatternFill& fill, const Pattern& pattern, const Box& area, uint32_t* out) {
   if (area.empty()) return;
-  const size_t count = static_cast<size_t>(area.right - area.left) * static_cast<size_t>(area.bottom - area.top);
+  const size_t count = pixelCount(area);
   const int32_t w = pattern.width, h = pattern.height;
   // Photoshop scales patterns from 1 %; far smaller scales draw nothing.
   if (w <= 0 || h <= 0 || pattern.pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h) ||

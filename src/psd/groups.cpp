@@ -198,7 +198,7 @@ bool baseShape(Context& c, const Node& base, const Box& within, ClipShape& out) 
   const LayerRecord& r = *base.record;
   const Box area = base.isGroup() ? within : intersect(within, layerBoundsWithin(r, c.canvas));
   out.box = area;
-  out.shape.assign(static_cast<size_t>(area.right - area.left) * static_cast<size_t>(area.bottom - area.top), 0);
+  out.shape.assign(pixelCount(area), 0);
   if (area.empty()) return true;
   Buffer buffer;
   std::vector<uint32_t> scratch;

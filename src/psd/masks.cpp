@@ -61,10 +61,6 @@ void rasterRow(const LayerMask& m, int32_t y, int32_t left, int32_t right, uint8
   }
 }
 
-size_t areaOf(const Box& b) {
-  return static_cast<size_t>(b.right - b.left) * static_cast<size_t>(b.bottom - b.top);
-}
-
 // A mask's values over `area` into `out`, blurred by its feather and moved
 // towards 255 by its density. `fill(box, values)` writes the mask's own
 // values over any box; beyond `extent` they are all `outside`, so the blur
@@ -72,13 +68,13 @@ size_t areaOf(const Box& b) {
 template <typename Fill>
 void softMask(const MaskSoftness& soft, const Box& area, const Box& extent, uint8_t outside, Fill fill,
               std::vector<uint8_t>& out) {
-  out.resize(areaOf(area));
+  out.resize(pixelCount(area));
   if (soft.feather > 0) {
     std::fill(out.begin(), out.end(), outside);
     const int32_t reach = featherReach(soft);
     const Box box = intersect(grow(area, reach), grow(extent, reach));
     if (!box.empty()) {
-      std::vector<uint8_t> raw(areaOf(box));
+      std::vector<uint8_t> raw(pixelCount(box));
       fill(box, raw.data());
       detail::Coverage plane;
       plane.width = box.right - box.left;
