@@ -63,8 +63,10 @@ void rasterRow(const LayerMask& m, int32_t y, int32_t left, int32_t right, uint8
 
 // A mask's values over `area` into `out`, blurred by its feather and moved
 // towards 255 by its density. `fill(box, values)` writes the mask's own
-// values over any box; beyond `extent` they are all `outside`, so the blur
-// works on the part of the area within reach of `extent` only.
+// values over any box; beyond `extent` they are all `outside`, which the
+// blur takes as the value beyond its plane, so the plane holds only the
+// part of `extent` within reach of the area and the part of the area
+// within reach of `extent`.
 template <typename Fill>
 void softMask(const MaskSoftness& soft, const Box& area, const Box& extent, uint8_t outside, Fill fill,
               std::vector<uint8_t>& out) {
@@ -72,7 +74,7 @@ void softMask(const MaskSoftness& soft, const Box& area, const Box& extent, uint
   if (soft.feather > 0) {
     std::fill(out.begin(), out.end(), outside);
     const int32_t reach = featherReach(soft);
-    const Box box = intersect(grow(area, reach), grow(extent, reach));
+    const Box box = unite(intersect(grow(area, reach), extent), intersect(area, grow(extent, reach)));
     if (!box.empty()) {
       std::vector<uint8_t> raw(pixelCount(box));
       fill(box, raw.data());
